@@ -1,0 +1,2 @@
+// Placeholder: lands with the checker.
+#include "checker/checker.h"

@@ -1,0 +1,2 @@
+// Placeholder: the dictionaries land with the table pass.
+#include "dictionary/dictionary.h"
