@@ -1,0 +1,1 @@
+# Installation rules and packaging; owned by the packaging work.
