@@ -1,2 +1,0 @@
-// Placeholder: the dictionaries land with the table pass.
-#include "dictionary/dictionary.h"
