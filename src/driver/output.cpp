@@ -1,0 +1,66 @@
+// The print helpers every line goes through, the spinner, the name helpers
+// and the statistics block.
+#include "driver/output.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "driver/output_internal.h"
+
+RunCounters RunStats;
+int SpinnerPosition;
+bool StdoutSharesStderr;
+
+namespace {
+const char kSpinnerChars[4] = {'-', '\\', '|', '/'};
+}
+
+int PrintToStream(FILE* stream, const char* format, ...) {
+  // When both streams reach the same file, pending report lines go first so
+  // that the file keeps the order in which the lines were written.
+  if (stream == stderr && StdoutSharesStderr) fflush(stdout);
+  va_list args;
+  va_start(args, format);
+  int written = vfprintf(stream, format, args);
+  va_end(args);
+  return written;
+}
+
+int PrintToStdout(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int written = vfprintf(stdout, format, args);
+  va_end(args);
+  return written;
+}
+
+void AdvanceSpinner() {
+  char c = kSpinnerChars[SpinnerPosition & 3];
+  SpinnerPosition++;
+  PrintToStream(stderr, "%c%c", c, '\b');
+  if (SpinnerPosition > 3) SpinnerPosition = 0;
+}
+
+void TrimTrailingSpaces(char* text) {
+  size_t i = strlen(text);
+  // The first character is never removed: an all-blank name keeps one blank.
+  while (i > 0 && (text[i] == ' ' || text[i] == '\0')) {
+    text[i] = '\0';
+    i--;
+  }
+}
+
+void PadWithSpaces(char* text, int width) {
+  int len = static_cast<int>(strlen(text));
+  for (int i = len; i < width; i++) text[i] = ' ';
+}
+
+void PrintStatistics() {
+  PrintToStdout("\nWork completed.\n");
+  PrintToStdout("Files Processed = %lu\n", static_cast<unsigned long>(RunStats.filesProcessed));
+  PrintToStdout("Files Rejected  = %lu\n", static_cast<unsigned long>(RunStats.filesRejected));
+  PrintToStdout("Btrieve Keys    = %lu\n", static_cast<unsigned long>(RunStats.btrieveKeys));
+  PrintToStdout("Indices Verified= %lu\n", static_cast<unsigned long>(RunStats.indicesVerified));
+  PrintToStdout("Indices Needed  = %lu\n", static_cast<unsigned long>(RunStats.indicesNeeded));
+  PrintToStdout("Indices Corrupt = %lu\n", static_cast<unsigned long>(RunStats.indicesCorrupt));
+}
