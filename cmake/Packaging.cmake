@@ -66,16 +66,16 @@ set(CPACK_PACKAGE_VENDOR "Scrutor developers")
 set(CPACK_PACKAGE_CONTACT "Scrutor developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "consistency checker for keyed-file databases with data dictionaries")
+# CPack puts the summary on the first line and indents these lines itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "consistency checker for keyed-file databases with data dictionaries
- Scrutor reads the key definitions stored in each data file of a keyed-file
- database and compares them with the data-dictionary files that describe the
- database (FILE.DDF, FIELD.DDF, INDEX.DDF and ATTRIB.DDF). It reports every
- key segment whose dictionary definition is missing or differs from the data
- file, and can repair the collating-sequence records of ATTRIB.DDF.
- .
- The package also holds scrutor-db, which builds such a database from a JSON
- description and writes any database back out as one.")
+    "Scrutor reads the key definitions stored in each data file of a keyed-file
+database and compares them with the data-dictionary files that describe the
+database (FILE.DDF, FIELD.DDF, INDEX.DDF and ATTRIB.DDF). It reports every
+key segment whose dictionary definition is missing or differs from the data
+file, and can repair the collating-sequence records of ATTRIB.DDF.
+
+The package also holds scrutor-db, which builds such a database from a JSON
+description and writes any database back out as one.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Scrutor developers")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
