@@ -58,6 +58,25 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/examples/sample/database.json)
           DESTINATION ${SCRUTOR_DOCDIR}/examples/sample)
 endif()
 
+# Checks of the user documents: the catalogue lists every line the checker
+# prints, and the manual pages format without a warning.
+if(SCRUTOR_TESTS)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_Interpreter_FOUND)
+    add_test(NAME docs.messages_catalogue
+             COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/packaging/check_messages.py
+                     ${CMAKE_SOURCE_DIR})
+  endif()
+  find_program(SCRUTOR_GROFF groff)
+  if(SCRUTOR_GROFF)
+    foreach(page IN ITEMS scrutor.1 scrutor-db.1)
+      add_test(NAME docs.man_${page}
+               COMMAND sh -c "out=$(\"$0\" -man -ww -z \"$1\" 2>&1) && [ -z \"$out\" ] || { echo \"$out\"; exit 1; }"
+                       ${SCRUTOR_GROFF} ${CMAKE_SOURCE_DIR}/docs/man/${page})
+    endforeach()
+  endif()
+endif()
+
 # The Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME scrutor)
