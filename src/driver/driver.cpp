@@ -39,9 +39,10 @@ const char* const kUsageLines[] = {
 
 // The table key as the user gave it (for the not-found message), and the
 // walk's own copy that the record manager overwrites with each key found.
-// Static: SLOT_FILE keeps pointing at the walk key after the run.
+// Static: SLOT_FILE keeps pointing at the walk key after the run. The walk key
+// has room for the largest key length the call layer announces (255).
 char tableKey[kTableKeyWidth + 1];
-uint8_t walkKey[kTableKeyWidth + 1];
+uint8_t walkKey[256];
 
 void PrintUsage() {
   for (const char* line : kUsageLines) PrintToStream(stderr, "%s", line);
@@ -63,7 +64,8 @@ void SetCurrentTableName(const uint8_t* record) {
 enum WalkEnd { WALK_DONE, WALK_NOT_FOUND, WALK_ESCAPE };
 
 WalkEnd WalkTables(bool allTables) {
-  memcpy(walkKey, tableKey, sizeof walkKey);
+  memset(walkKey, 0, sizeof walkKey);
+  memcpy(walkKey, tableKey, sizeof tableKey);
   FileSlot& slot = FileSlots[SLOT_FILE];
   slot.dataBuffer = FileRecord;
   slot.keyBuffer = walkKey;

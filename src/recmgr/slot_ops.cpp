@@ -34,12 +34,15 @@ int OpenDataFile(int slot, const char* fileName, uint8_t* dataBuffer, uint16_t d
   CopyTerminated(keyArea, fileName, kKeyAreaSize);
   CopyTerminated(s.fileName, fileName, sizeof s.fileName);
 
-  // The owner name with its terminator leads the data buffer; never more than
-  // the buffer's length or 256 bytes.
-  size_t ownerBytes = strnlen(OwnerName, sizeof OwnerName - 1) + 1;
+  // The owner name with its terminator leads the data buffer, within the
+  // length sent and at most 256 bytes; a name cut to fit keeps its terminator.
   size_t room = dataLength < kKeyAreaSize ? dataLength : kKeyAreaSize;
-  if (ownerBytes > room) ownerBytes = room;
-  memcpy(dataBuffer, OwnerName, ownerBytes);
+  if (room > 0) {
+    size_t n = strnlen(OwnerName, sizeof OwnerName - 1);
+    if (n > room - 1) n = room - 1;
+    memcpy(dataBuffer, OwnerName, n);
+    dataBuffer[n] = 0;
+  }
 
   s.dataLength = dataLength;
   s.keyNumber = 0;

@@ -1,0 +1,164 @@
+// Every way out of a run restores a terminal on standard input and flushes
+// buffered output: the normal return, the record manager's fatal status,
+// and the interrupt and termination signals.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "driver/console.h"
+#include "driver/signals.h"
+#include "fake_database.h"
+#include "run_process.h"
+#include "spine_reset.h"
+
+namespace {
+
+constexpr tcflag_t kModes = ICANON | ECHO;
+
+// A pseudo-terminal whose slave side stands in for the console.
+class PseudoTerminal {
+ public:
+  PseudoTerminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+  }
+  ~PseudoTerminal() {
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
+  }
+  bool ok() const { return slave_ >= 0; }
+  int slave() const { return slave_; }
+  tcflag_t Modes() const {
+    termios t{};
+    tcgetattr(slave_, &t);
+    return t.c_lflag & kModes;
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+};
+
+// Runs body in a child whose standard input is the terminal and whose
+// standard output is a fully buffered file; returns the wait status.
+int RunChild(int terminal, const std::string& outPath, const std::function<void()>& body) {
+  fflush(stdout);
+  fflush(stderr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(terminal, STDIN_FILENO);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, STDOUT_FILENO);
+    close(out);
+    static char buffer[8192];
+    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    body();
+    _exit(100);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return status;
+}
+
+char* argvAll[] = {const_cast<char*>("scrutor"), const_cast<char*>("*"), nullptr};
+
+tcflag_t modesDuringRun = kModes;
+
+void NoteModes(uint32_t operation, int) {
+  if (operation != OP_GET_FIRST) return;
+  termios t{};
+  tcgetattr(STDIN_FILENO, &t);
+  modesDuringRun = t.c_lflag & kModes;
+}
+
+class ExitPathsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!terminal.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    ASSERT_EQ(terminal.Modes(), kModes);
+  }
+  PseudoTerminal terminal;
+  TempDir dir;
+  std::string outPath = dir.path() + "/out.txt";
+};
+
+TEST_F(ExitPathsTest, TerminalIsRawDuringRunAndRestoredOnReturn) {
+  int status = RunChild(terminal.slave(), outPath, [] {
+    ResetSpineState();
+    FakeDatabase db;
+    db.onCall = NoteModes;
+    int code = ScrutorMain(2, argvAll);
+    fflush(stdout);
+    // _exit: no exit hook may do the restoring on this path.
+    _exit(code == 0 && modesDuringRun == 0 ? 0 : 1);
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(terminal.Modes(), kModes);
+  EXPECT_EQ(ReadFileBytes(outPath), "Done.\n");
+}
+
+TEST_F(ExitPathsTest, NotLoadedExitRestoresTerminal) {
+  int status = RunChild(terminal.slave(), outPath, [] {
+    ResetSpineState();
+    FakeDatabase db;
+    db.onCall = NoteModes;
+    db.openStatus["FILE.DDF"] = 20;
+    PrintToStdout("buffered before the end");
+    ScrutorMain(2, argvAll);
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(terminal.Modes(), kModes);
+  EXPECT_EQ(ReadFileBytes(outPath), "buffered before the end");
+}
+
+void RaiseTerm(uint32_t operation, int) {
+  if (operation == OP_GET_FIRST) raise(SIGTERM);
+}
+
+void RaiseIntTwice(uint32_t operation, int) {
+  if (operation != OP_GET_FIRST) return;
+  raise(SIGINT);
+  raise(SIGINT);
+}
+
+TEST_F(ExitPathsTest, SignalEndsAtNextCallWithOutputFlushed) {
+  int status = RunChild(terminal.slave(), outPath, [] {
+    ResetSpineState();
+    InstallSignalHandlers();
+    FakeDatabase db;
+    db.onCall = RaiseTerm;
+    ScrutorMain(2, argvAll);
+  });
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(terminal.Modes(), kModes);
+  // Get First answered end of file; the run wrote its end line, then the
+  // signal was acted on before the first Close.
+  EXPECT_EQ(ReadFileBytes(outPath), "Done.\n");
+}
+
+TEST_F(ExitPathsTest, SecondSignalEndsAtOnce) {
+  int status = RunChild(terminal.slave(), outPath, [] {
+    ResetSpineState();
+    InstallSignalHandlers();
+    FakeDatabase db;
+    db.onCall = RaiseIntTwice;
+    ScrutorMain(2, argvAll);
+  });
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_EQ(terminal.Modes(), kModes);
+  EXPECT_EQ(ReadFileBytes(outPath), "");
+}
+
+}  // namespace
