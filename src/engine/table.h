@@ -1,0 +1,117 @@
+// One open data file: its header, the commit it last saw, the in-memory
+// ordered index of its live records, and the current position. Each Open of
+// the entry owns one Table.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/format.h"
+#include "engine/key_order.h"
+
+namespace engine {
+
+// The salted digest of an owner name, as the header stores it.
+std::array<uint8_t, 32> OwnerDigest(const std::array<uint8_t, 16>& salt, const std::string& name);
+
+enum class Access { kReadOnly, kNormal, kExclusive };
+
+struct IndexNode {
+  std::string key;      // the key value
+  uint64_t offset = 0;  // the record's insert entry: also its insertion order
+  uint32_t length = 0;  // the record's length
+};
+
+struct NodeLess {
+  const FileMeta* meta = nullptr;
+  size_t k = 0;
+  bool operator()(const IndexNode& a, const IndexNode& b) const {
+    int c = CompareKeys(*meta, k, reinterpret_cast<const uint8_t*>(a.key.data()),
+                        reinterpret_cast<const uint8_t*>(b.key.data()));
+    if (c != 0) return c < 0;
+    return a.offset < b.offset;  // equal keys keep insertion order
+  }
+};
+
+using Index = std::set<IndexNode, NodeLess>;
+
+// A record handed out by a Get.
+struct Found {
+  std::vector<uint8_t> record;
+  std::string key;
+};
+
+class Table {
+ public:
+  // Opens path, reading only the header and the commit blocks. owner is the
+  // name presented (null when none was). Returns a status.
+  static int Open(const std::string& path, Access access, const std::string* owner,
+                  std::unique_ptr<Table>* out);
+  ~Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  const FileMeta& meta() const { return meta_; }
+  const Commit& commit() const { return commit_; }
+
+  // Picks up the newest commit; with needIndex (or once the index exists)
+  // also brings the index up to it. A status.
+  int Refresh(bool needIndex);
+
+  int GetFirst(size_t k, Found* out);
+  int GetEqual(size_t k, const uint8_t* keyValue, Found* out);
+  int GetGreaterOrEqual(size_t k, const uint8_t* keyValue, Found* out);
+  int GetNext(size_t k, Found* out);
+
+  // Stores a record; with positionKey < key count the position moves to it
+  // in that key and *keyOut receives its value there.
+  int Insert(const uint8_t* record, uint32_t length, int positionKey, std::string* keyOut);
+  // Deletes the current record.
+  int Delete();
+
+  // Every live record, in key-0 order (insertion order without keys).
+  int ReadAll(std::vector<std::vector<uint8_t>>* records);
+  // Re-reads every live record and checks it against the index.
+  int Verify(std::string* problem);
+
+ private:
+  Table() = default;
+  enum class CursorState { kNone, kOn, kBefore };
+
+  int ReadCommits(Commit* newest, int* slot);
+  int LoadTail(uint64_t from, uint64_t to);
+  int ApplyInsert(uint64_t offset, const uint8_t* record, uint32_t length);
+  int ApplyDelete(uint64_t target, uint64_t before);
+  int ReadRecord(uint64_t offset, uint32_t length, std::vector<uint8_t>* out);
+  int Position(size_t k, Index::iterator it, Found* out);
+  bool HasEqual(size_t k, const std::string& key);
+  int LockForChange();
+  void Unlock();
+  int AppendAndCommit(const std::vector<uint8_t>& entry, const Commit& next);
+  void DropIndex();
+
+  int fd_ = -1;
+  bool writable_ = false;
+  std::string path_;
+  FileMeta meta_;
+  Commit commit_;
+  int commitSlot_ = 0;               // which block holds commit_
+  std::vector<uint8_t> commitBytes_;  // both blocks as last read
+  bool loaded_ = false;
+  uint64_t loadedEnd_ = 0;
+  uint64_t liveCount_ = 0;
+  std::vector<uint32_t> distinct_;
+  std::vector<Index> index_;
+  std::map<uint64_t, uint32_t> keyless_;  // live records of a file without keys
+
+  int curKey_ = -1;
+  CursorState state_ = CursorState::kNone;
+  Index::iterator cur_;
+};
+
+}  // namespace engine
