@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "run_process.h"
+#include "small_database.h"
 
 namespace {
 
@@ -32,6 +33,44 @@ TEST(EndToEnd, UsageForWrongArgumentCount) {
     EXPECT_EQ(r.out, "") << n;
     EXPECT_EQ(r.err, kUsage) << n;
   }
+}
+
+// A pipe that holds Escape stops the run at the first poll, before any
+// table is checked; /dev/null never stops it.
+TEST(EndToEnd, EscapeThroughPipe) {
+  TempDir dir;
+  WriteSmallDatabase(dir.path(), {"Orders", "Lines"});
+
+  ProcessResult stopped = RunProcess({SCRUTOR_BIN, "*", "/T"}, dir.path(), "\x1b");
+  EXPECT_EQ(stopped.exitCode, 1);
+  EXPECT_EQ(stopped.out, "");
+  EXPECT_EQ(stopped.err, "\nScrutor Terminated by the User.\n");
+
+  ProcessResult full = RunProcess({SCRUTOR_BIN, "*", "/T"}, dir.path(), "", true);
+  EXPECT_EQ(full.exitCode, 0);
+  EXPECT_EQ(full.out.find("Working On Table Lines...\n"), 0u) << full.out;
+  EXPECT_NE(full.out.find("Working On Table Orders...\n"), std::string::npos);
+  EXPECT_TRUE(full.out.ends_with("Done.\n")) << full.out;
+
+  ProcessResult other = RunProcess({SCRUTOR_BIN, "*", "/T"}, dir.path(), "q");
+  EXPECT_EQ(other.exitCode, 0);
+  EXPECT_EQ(other.out, full.out);
+}
+
+// Standard output is buffered in full when redirected, yet when both streams
+// go to one file the error lines stay where they happened.
+TEST(EndToEnd, ErrorLinesKeepTheirPlaceInASharedFile) {
+  TempDir dir;  // no dictionaries: the first Open fails
+  ProcessResult r = RunProcessMerged({SCRUTOR_BIN, "*", "/D"}, dir.path(), "", true);
+  EXPECT_EQ(r.exitCode, 1);
+  size_t open = r.out.find("Op: 0, Buflen: 97, KeyNum: 0 Status: 12\n");
+  size_t error = r.out.find("Unable to Open Dictionary Files - Status 12\n");
+  size_t reset = r.out.find("Op: 28, Buflen: 97, KeyNum: 0 Status: 0\n");
+  ASSERT_NE(open, std::string::npos) << r.out;
+  ASSERT_NE(error, std::string::npos) << r.out;
+  ASSERT_NE(reset, std::string::npos) << r.out;
+  EXPECT_LT(open, error);
+  EXPECT_LT(error, reset);
 }
 
 }  // namespace

@@ -14,8 +14,10 @@
 #include <sstream>
 #include <stdexcept>
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd,
-                         const std::string& stdinData, bool stdinFromDevNull) {
+namespace {
+
+ProcessResult Run(const std::vector<std::string>& argv, const std::string& cwd,
+                  const std::string& stdinData, bool stdinFromDevNull, bool mergeStderr) {
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
     throw std::runtime_error("pipe failed");
@@ -30,7 +32,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
       dup2(inPipe[0], 0);
     }
     dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
+    dup2(mergeStderr ? outPipe[1] : errPipe[1], 2);
     close(inPipe[0]); close(inPipe[1]);
     close(outPipe[0]); close(outPipe[1]);
     close(errPipe[0]); close(errPipe[1]);
@@ -86,6 +88,18 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd,
+                         const std::string& stdinData, bool stdinFromDevNull) {
+  return Run(argv, cwd, stdinData, stdinFromDevNull, false);
+}
+
+ProcessResult RunProcessMerged(const std::vector<std::string>& argv, const std::string& cwd,
+                               const std::string& stdinData, bool stdinFromDevNull) {
+  return Run(argv, cwd, stdinData, stdinFromDevNull, true);
 }
 
 TempDir::TempDir() {

@@ -16,6 +16,11 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd = "",
                          const std::string& stdinData = "", bool stdinFromDevNull = false);
 
+// The same with standard error sent into standard output's pipe: result.out
+// holds both streams in the order the program wrote them; result.err is empty.
+ProcessResult RunProcessMerged(const std::vector<std::string>& argv, const std::string& cwd = "",
+                               const std::string& stdinData = "", bool stdinFromDevNull = false);
+
 // A fresh, empty temporary directory, removed with its content by the destructor.
 class TempDir {
  public:
