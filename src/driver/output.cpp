@@ -16,9 +16,13 @@ const char kSpinnerChars[4] = {'-', '\\', '|', '/'};
 }
 
 int PrintToStream(FILE* stream, const char* format, ...) {
-  // When both streams reach the same file, pending report lines go first so
-  // that the file keeps the order in which the lines were written.
-  if (stream == stderr && StdoutSharesStderr) fflush(stdout);
+  // When both streams reach the same file, a line on standard error brings
+  // the pending report lines first, so the file keeps the order in which the
+  // lines were written. The spinner (no line feed) flushes nothing.
+  if (stream == stderr && StdoutSharesStderr) {
+    size_t n = strlen(format);
+    if (n > 0 && format[n - 1] == '\n') fflush(stdout);
+  }
   va_list args;
   va_start(args, format);
   int written = vfprintf(stream, format, args);
