@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr unsigned char kEscapeByte = 27;
+
 termios savedTerminal;
 volatile sig_atomic_t terminalChanged = 0;
 bool exitHookInstalled = false;
@@ -43,11 +45,27 @@ void ConsoleEnd() {
   terminalChanged = 0;
 }
 
-int ConsolePollKey() {
+namespace {
+
+bool ByteWaiting() {
   pollfd p{STDIN_FILENO, POLLIN, 0};
-  if (poll(&p, 1, 0) != 1 || (p.revents & (POLLIN | POLLHUP)) == 0) return -1;
+  return poll(&p, 1, 0) == 1 && (p.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+}  // namespace
+
+int ConsolePollKey() {
+  if (!ByteWaiting()) return -1;
   unsigned char c;
   // End of input, an error or a closed descriptor is no key.
   if (read(STDIN_FILENO, &c, 1) != 1) return -1;
+  if (c == kEscapeByte && terminalChanged) {
+    // A terminal sends keys such as the arrows as an escape byte followed at
+    // once by more bytes. Such a sequence is one key, and not Escape.
+    bool sequence = false;
+    unsigned char rest[16];
+    while (ByteWaiting() && read(STDIN_FILENO, rest, sizeof rest) > 0) sequence = true;
+    if (sequence) return 0;
+  }
   return c;
 }
