@@ -100,6 +100,17 @@ int ReadAllRecords(const std::string& pathIn, const std::string& owner,
   return t->ReadAll(records);
 }
 
+int InsertRecords(const std::string& pathIn, const std::string& owner,
+                  const std::vector<std::vector<uint8_t>>& records, size_t* failed) {
+  std::string path = pathIn;
+  int st = NormalizePath(&path);
+  if (st != kOk) return st;
+  std::unique_ptr<Table> t;
+  st = Table::Open(path, Access::kNormal, owner.empty() ? nullptr : &owner, &t);
+  if (st != kOk) return st;
+  return t->InsertMany(records, failed);
+}
+
 int VerifyFile(const std::string& pathIn, const std::string& owner, std::string* problem) {
   std::string path = pathIn;
   int st = NormalizePath(&path);

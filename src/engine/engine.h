@@ -49,6 +49,13 @@ struct FileDef {
 // *error, when given, then says why.
 int CreateFile(const std::string& path, const FileDef& def, std::string* error = nullptr);
 
+// Inserts records into an existing file as one change, much faster than
+// one Insert each: either all are stored, durably, or none is. Returns a
+// status (5 when a unique key would hold a value twice, 22 for a record
+// length outside the file's limits); *failed then names the record.
+int InsertRecords(const std::string& path, const std::string& owner,
+                  const std::vector<std::vector<uint8_t>>& records, size_t* failed = nullptr);
+
 // Reads every record of a file: in key-0 order, or in insertion order when
 // the file has no keys. Returns a status.
 int ReadAllRecords(const std::string& path, const std::string& owner,

@@ -410,6 +410,65 @@ int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::
   return kOk;
 }
 
+int Table::InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* failed) {
+  if (!writable_) return kAccessDenied;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].size() < meta_.recordLength || records[i].size() > meta_.maxRecordLength) {
+      if (failed) *failed = i;
+      return kDataLength;
+    }
+  }
+  if (records.empty()) return kOk;
+  int st = LockForChange();
+  if (st != kOk) return st;
+  st = Refresh(true);
+  Commit next = commit_;
+  // Values new to each key within this batch, ordered by the key alone.
+  for (size_t k = 0; st == kOk && k < meta_.keys.size(); ++k) {
+    auto less = [&](const std::string& a, const std::string& b) {
+      return CompareKeys(meta_, k, reinterpret_cast<const uint8_t*>(a.data()),
+                         reinterpret_cast<const uint8_t*>(b.data())) < 0;
+    };
+    std::set<std::string, decltype(less)> seen(less);
+    for (size_t i = 0; i < records.size(); ++i) {
+      std::string key = ExtractKey(meta_, k, records[i].data());
+      bool equal = HasEqual(k, key) || seen.count(key) > 0;
+      if (equal && !meta_.keys[k].duplicates) {
+        if (failed) *failed = i;
+        st = kDuplicateKey;
+        break;
+      }
+      if (!equal) {
+        ++next.distinct[k];
+        seen.insert(std::move(key));
+      }
+    }
+  }
+  std::vector<uint64_t> offsets;
+  if (st == kOk) {
+    std::vector<uint8_t> entries;
+    uint64_t at = commit_.logEnd;
+    for (const auto& r : records) {
+      std::vector<uint8_t> e = EncodeInsert(r.data(), static_cast<uint32_t>(r.size()));
+      offsets.push_back(at);
+      at += e.size();
+      entries.insert(entries.end(), e.begin(), e.end());
+    }
+    next.sequence = commit_.sequence + 1;
+    next.logEnd = at;
+    next.recordCount = commit_.recordCount + records.size();
+    st = AppendAndCommit(entries, next);
+  }
+  if (st == kOk) {
+    for (size_t i = 0; st == kOk && i < records.size(); ++i)
+      st = ApplyInsert(offsets[i], records[i].data(), static_cast<uint32_t>(records[i].size()));
+    commit_ = next;
+    loadedEnd_ = next.logEnd;
+  }
+  Unlock();
+  return st;
+}
+
 int Table::Delete() {
   if (!writable_) return kAccessDenied;
   if (state_ != CursorState::kOn) return kNoPosition;

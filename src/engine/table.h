@@ -71,6 +71,9 @@ class Table {
   // Stores a record; with positionKey < key count the position moves to it
   // in that key and *keyOut receives its value there.
   int Insert(const uint8_t* record, uint32_t length, int positionKey, std::string* keyOut);
+  // Stores many records as one change: all of them or none. *failed, when
+  // given, receives the index of the record that stopped it.
+  int InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* failed);
   // Deletes the current record.
   int Delete();
 
