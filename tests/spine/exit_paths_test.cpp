@@ -55,9 +55,8 @@ int RunChild(int terminal, const std::string& outPath, const std::function<void(
   pid_t pid = fork();
   if (pid == 0) {
     dup2(terminal, STDIN_FILENO);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(out, STDOUT_FILENO);
-    close(out);
+    // A fresh stream, as at program start, so the buffer can be chosen.
+    if (freopen(outPath.c_str(), "w", stdout) == nullptr) _exit(99);
     static char buffer[8192];
     setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     body();
