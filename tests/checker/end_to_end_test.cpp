@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -443,6 +444,121 @@ TEST(EndToEndRun, StatisticsOverEveryOutcome) {
                 Stats(/*verified=*/6, /*needed=*/4, /*corrupt=*/3, /*keys=*/10,
                       /*processed=*/2, /*rejected=*/1));
   EXPECT_EQ(db.Attributes(), std::vector<std::string>{"22 O " + AcsHex(0xAC, 1)});
+}
+
+}  // namespace
+
+namespace {
+
+// The whole standard output of "scrutor Orders /D ..." over a one-table
+// database whose data file has `segments` key segments and `acsTables`
+// collating sequences, with `body` between the segment count and the data
+// file's Close. The INDEX.DDF slot keeps key number 2 once it has been
+// searched, 0 (from its Open) otherwise.
+std::string Traced(int segments, const std::string& body, int acsTables = 0,
+                   bool indexSearched = true) {
+  char found[80];
+  std::snprintf(found, sizeof found, "Found %d Segments, calculating ACS offset of 0x%.4x\n",
+                segments, 16 + 16 * segments);
+  return "Opening Data Dictionaries\n"
+         "Op: 0, Buflen: 97, KeyNum: 0 Status: 0\n"
+         "Op: 0, Buflen: 32, KeyNum: 0 Status: 0\n"
+         "Op: 0, Buflen: 10, KeyNum: 0 Status: 0\n"
+         "Op: 0, Buflen: 2053, KeyNum: 0 Status: 0\n"
+         "Data Dictionaries Opened: 0\n"
+         "Op: 5, Buflen: 97, KeyNum: 1 Status: 0\n"
+         "Opening file ORDERS.DAT\n"
+         "Op: 0, Buflen: 33236, KeyNum: 0 Status: 0\n"
+         "Obtaining Stat Information\n"
+         "Op: 15, Buflen: 33236, KeyNum: -1 Status: 0\n" +
+         std::string(found) + body + "Op: 1, Buflen: " +
+         std::to_string(16 + 16 * segments + 265 * acsTables) +
+         ", KeyNum: -1 Status: 0\n"
+         "Done.\n"
+         "Closing Data Dictionaries\n"
+         "Op: 1, Buflen: 97, KeyNum: 1 Status: 0\n"
+         "Op: 1, Buflen: 32, KeyNum: 4 Status: 0\n"
+         "Op: 1, Buflen: 10, KeyNum: " + (indexSearched ? "2" : "0") + " Status: 0\n"
+         "Op: 1, Buflen: 2053, KeyNum: 0 Status: 0\n"
+         "Data Dictionaries Closed\n"
+         "Op: 28, Buflen: 97, KeyNum: 0 Status: 0\n";
+}
+
+std::string KeyInformation(int position, int length, int type, int keyNumber,
+                           const char* flags) {
+  return "Key Information:\nPosition: " + std::to_string(position) +
+         "\nLength:   " + std::to_string(length) + "\nExt.Type: " + std::to_string(type) +
+         "\nKey Num:  " + std::to_string(keyNumber) + "\nKeyFlags: " + flags + "\n";
+}
+
+const char* const kGetField = "Op: 9, Buflen: 32, KeyNum: 4 Status: 0\n";
+const char* const kGetIndex = "Op: 5, Buflen: 10, KeyNum: 2 Status: 0\n";
+
+TEST(EndToEndTrace, Cases) {
+  const std::vector<Case> cases = {
+      {"position 1 is looked for at offset 0",
+       Orders(kMatchFields, R"([{"table": 7, "field": 1, "number": 0, "part": 0}])",
+              OneSegment(1, 4, 14)),
+       {"Orders", "/D"},
+       Traced(1, "Starting on Key 0 of 1\n" + KeyInformation(1, 4, 14, 0, "0x0000") +
+                     "Looking For Field At Position 0.\n" + kGetField +
+                     "Found Perfect Match.\n"
+                     "Checking Index: Field Id with Length 4 as 0/0 with flags: 0x0000.\n" +
+                     kGetIndex)},
+      {"a named index before the column is skipped",
+       Orders(kMatchFields, R"([{"table": 7, "field": 2, "number": 0, "part": 0}])",
+              OneSegment(5, 10)),
+       {"Orders", "/D"},
+       Traced(1, "Starting on Key 0 of 1\n" + KeyInformation(5, 10, 0, 0, "0x0000") +
+                     "Looking For Field At Position 4.\n" + kGetField +
+                     "Skipping Named Index ByName.\n"
+                     "Op: 6, Buflen: 32, KeyNum: 4 Status: 0\n"
+                     "Found Perfect Match.\n"
+                     "Checking Index: Field Name with Length 10 as 0/0 with flags: 0x0000.\n" +
+                     kGetIndex)},
+      {"a column longer than the segment",
+       Orders(kMatchFields, "[]", OneSegment(31, 4)),
+       {"Orders", "/D"},
+       Traced(1, "Starting on Key 0 of 1\n" + KeyInformation(31, 4, 0, 0, "0x0000") +
+                     "Looking For Field At Position 30.\n" + kGetField +
+                     "Found Field Note with Length 8 > 4. Now What?.\n"
+                     "Unable To Match Table Orders, Key Number 0.\n",
+              0, /*indexSearched=*/false)},
+      // Each step of the split prints its own block with the remaining range.
+      {"a split whose rest falls into a gap",
+       Orders(kMatchFields,
+              R"([{"table": 7, "field": 4, "number": 0, "part": 0, "flags": "0x0010"}])",
+              OneSegment(21, 10)),
+       {"Orders", "/D"},
+       Traced(1, "Starting on Key 0 of 1\n" + KeyInformation(21, 10, 0, 0, "0x0000") +
+                     "Looking For Field At Position 20.\n" + kGetField +
+                     "Found Field Zip with Length 2 < 10.\n"
+                     "Checking Index: Field Zip with Length 2 as 0/0 with flags: 0x0010.\n" +
+                     kGetIndex + KeyInformation(23, 8, 0, 0, "0x0000") +
+                     "Looking For Field At Position 22.\n" + kGetField +
+                     " No Fields Found At Offset 22 of table Orders.\n")},
+      {"the two tail lines follow a null-flag difference alone",
+       AmountDatabase("0x0208", "0x0000"), {"Orders", "/D", "/N"},
+       Traced(1, "Starting on Key 0 of 1\n" + KeyInformation(1, 8, 0, 0, "0x0208") +
+                     "Looking For Field At Position 0.\n" + kGetField +
+                     "Found Perfect Match.\n"
+                     "Checking Index: Field Amount with Length 8 as 0/0 with flags: 0x0208.\n" +
+                     kGetIndex + kAmountHeader +
+                     " Null Key Flag Doesn't Match.\n"
+                     "Field Orders.Amount, Length 8 as 0/0 with flags: 0x0208.\n"
+                     " Key Flags Do Not Match: 0x0000.\n",
+              1)},
+      {"a consistent segment under /A shows only the trace and the ATTRIB lookup",
+       AmountDatabase("0x0000", "0x0000"), {"Orders", "/D", "/A"},
+       Traced(1, "Starting on Key 0 of 1\n" + KeyInformation(1, 8, 0, 0, "0x0000") +
+                     "Looking For Field At Position 0.\n" + kGetField +
+                     "Found Perfect Match.\n"
+                     "Checking Index: Field Amount with Length 8 as 0/0 with flags: 0x0000.\n" +
+                     kGetIndex + "Op: 5, Buflen: 2053, KeyNum: 0 Status: 4\n" +
+                     " Attrib Record Lookup Returned 4.\n",
+              1)},
+  };
+  RunCases(cases);
 }
 
 }  // namespace
