@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "description.h"
 #include "engine_file.h"
+#include "json_print.h"
 #include "recmgr/bytes.h"
 
 namespace fs = std::filesystem;
@@ -239,7 +240,7 @@ int RunExport(const std::string& directory, const std::optional<std::string>& ow
     if (!ExportFile(path, owner, withRecords, &f, &error)) return Error(error);
     d["files"].push_back(f);
   }
-  std::cout << d.dump(2) << "\n";
+  std::cout << PrintJson(d);
   return 0;
 }
 
@@ -266,7 +267,7 @@ int RunDump(const std::string& file, const std::optional<std::string>& owner) {
   for (const Bytes& a : info.acs) d["acs"].push_back(ToHex(a));
   d["records"] = Json::array();
   for (const Bytes& r : records) d["records"].push_back(ToHex(r));
-  std::cout << d.dump(2) << "\n";
+  std::cout << PrintJson(d);
   return 0;
 }
 
