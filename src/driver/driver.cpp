@@ -9,6 +9,7 @@
 #include "driver/console.h"
 #include "driver/options.h"
 #include "driver/output.h"
+#include "driver/signals.h"
 #include "recmgr/recmgr.h"
 
 RunOptionFlags RunOptions;
@@ -61,7 +62,7 @@ void SetCurrentTableName(const uint8_t* record) {
   TrimTrailingSpaces(CurrentTableName);
 }
 
-enum WalkEnd { WALK_DONE, WALK_NOT_FOUND, WALK_ESCAPE };
+enum WalkEnd { WALK_DONE, WALK_NOT_FOUND, WALK_ESCAPE, WALK_SIGNAL };
 
 WalkEnd WalkTables(bool allTables) {
   memset(walkKey, 0, sizeof walkKey);
@@ -73,6 +74,9 @@ WalkEnd WalkTables(bool allTables) {
   slot.operation = allTables ? OP_GET_FIRST : OP_GET_EQUAL;
 
   for (;;) {
+    // An interrupt stops the walk between tables, never inside a table's
+    // checks and repairs.
+    if (SignalPending()) return WALK_SIGNAL;
     int status = CallRecordManager(SLOT_FILE);
     if (status == STATUS_KEY_NOT_FOUND) return WALK_NOT_FOUND;
     if (status != STATUS_SUCCESS) return WALK_DONE;  // end of file included
@@ -120,6 +124,10 @@ int Run(int argc, char** argv) {
       CloseDictionaries();
       ResetRecordManager();
       return 1;
+    case WALK_SIGNAL:
+      CloseDictionaries();
+      ResetRecordManager();
+      return 1;  // ScrutorMain ends the process by the signal
     case WALK_DONE:
       break;
   }
@@ -145,5 +153,6 @@ int ScrutorMain(int argc, char** argv) {
   ConsoleBegin();
   int code = Run(argc, argv);
   ConsoleEnd();
+  ServicePendingSignal();
   return code;
 }

@@ -11,9 +11,5 @@ int main(int argc, char** argv) {
   PrepareStandardStreams();
   InstallSignalHandlers();
   SetRecordManagerEntry(BoundRecordManagerEntry);
-  int code = ScrutorMain(argc, argv);
-  // A signal noted after the last record-manager call still ends the process
-  // by that signal, after the output is flushed.
-  ServicePendingSignal();
-  return code;
+  return ScrutorMain(argc, argv);
 }

@@ -31,6 +31,8 @@ void InstallSignalHandlers() {
   std::signal(SIGTERM, OnSignal);
 }
 
+bool SignalPending() { return pendingSignal != 0; }
+
 void ServicePendingSignal() {
   int sig = pendingSignal;
   if (sig == 0) return;

@@ -5,7 +5,6 @@
 
 #include "driver/driver.h"
 #include "driver/output.h"
-#include "driver/signals.h"
 #include "recmgr/recmgr.h"
 
 FileSlot FileSlots[SLOT_COUNT];
@@ -46,10 +45,6 @@ void ApplyStatusPolicy(const FileSlot& slot, int status) {
 void SetRecordManagerEntry(RecordManagerEntryFn entry) { boundEntry = entry; }
 
 int CallRecordManager(int slotNumber) {
-  // A signal that arrived since the last call ends the run here, between two
-  // record-manager calls, with the terminal restored and output flushed.
-  ServicePendingSignal();
-
   FileSlot& slot = FileSlots[slotNumber];
   if (RunOptions.trace) {
     PrintToStdout("Op: %d, Buflen: %d, KeyNum: %d ", static_cast<int>(slot.operation),

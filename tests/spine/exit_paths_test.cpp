@@ -120,8 +120,9 @@ TEST_F(ExitPathsTest, NotLoadedExitRestoresTerminal) {
   EXPECT_EQ(ReadFileBytes(outPath), "buffered before the end");
 }
 
-void RaiseTerm(uint32_t operation, int) {
-  if (operation == OP_GET_FIRST) raise(SIGTERM);
+// Raised while the first table's data file is being opened.
+void RaiseTerm(uint32_t operation, int slot) {
+  if (operation == OP_OPEN && slot == SLOT_DATA) raise(SIGTERM);
 }
 
 void RaiseIntTwice(uint32_t operation, int) {
@@ -130,20 +131,31 @@ void RaiseIntTwice(uint32_t operation, int) {
   raise(SIGINT);
 }
 
-TEST_F(ExitPathsTest, SignalEndsAtNextCallWithOutputFlushed) {
+char* argvTraced[] = {const_cast<char*>("scrutor"), const_cast<char*>("*"),
+                      const_cast<char*>("/T"), const_cast<char*>("/D"), nullptr};
+
+TEST_F(ExitPathsTest, SignalStopsWalkBetweenTablesThenEndsBySignal) {
   int status = RunChild(terminal.slave(), outPath, [] {
     ResetSpineState();
     InstallSignalHandlers();
     FakeDatabase db;
+    db.tables = {"Orders", "Lines"};
     db.onCall = RaiseTerm;
-    ScrutorMain(2, argvAll);
+    ScrutorMain(4, argvTraced);
   });
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
   EXPECT_EQ(terminal.Modes(), kModes);
-  // Get First answered end of file; the run wrote its end line, then the
-  // signal was acted on before the first Close.
-  EXPECT_EQ(ReadFileBytes(outPath), "Done.\n");
+  // The table under way is finished, the next one is not started, the
+  // dictionaries are closed and the record manager reset, and everything
+  // written reached the file.
+  std::string out = ReadFileBytes(outPath);
+  EXPECT_NE(out.find("Working On Table Orders...\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Lines"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Done."), std::string::npos) << out;
+  EXPECT_EQ(out.find("Op: 6,"), std::string::npos) << out;  // no Get Next
+  EXPECT_NE(out.find("Op: 1, Buflen: 2053, KeyNum: 0 Status: 0\n"), std::string::npos) << out;
+  EXPECT_TRUE(out.ends_with("Op: 28, Buflen: 97, KeyNum: 0 Status: 0\n")) << out;
 }
 
 TEST_F(ExitPathsTest, SecondSignalEndsAtOnce) {
