@@ -47,16 +47,19 @@ install(FILES ${SCRUTOR_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # User documents: whatever of them the tree holds, so that a document that
 # has not been written yet does not break the build.
 set(SCRUTOR_DOC_FILES)
-foreach(doc README.md docs/messages.md docs/engine.md docs/file-format.md)
+foreach(doc README.md docs/messages.md docs/database-description.md docs/engine.md
+            docs/file-format.md)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${doc})
     list(APPEND SCRUTOR_DOC_FILES ${CMAKE_SOURCE_DIR}/${doc})
   endif()
 endforeach()
 install(FILES ${SCRUTOR_DOC_FILES} DESTINATION ${SCRUTOR_DOCDIR})
-if(EXISTS ${CMAKE_SOURCE_DIR}/examples/sample/database.json)
-  install(FILES ${CMAKE_SOURCE_DIR}/examples/sample/database.json
-          DESTINATION ${SCRUTOR_DOCDIR}/examples/sample)
-endif()
+foreach(sample database.json README.md)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/examples/sample/${sample})
+    install(FILES ${CMAKE_SOURCE_DIR}/examples/sample/${sample}
+            DESTINATION ${SCRUTOR_DOCDIR}/examples/sample)
+  endif()
+endforeach()
 
 # Checks of the user documents: the catalogue lists every line the checker
 # prints, and the manual pages format without a warning.
