@@ -78,7 +78,7 @@ int FaultFs::Write(int fd, uint64_t offset, const void* buffer, size_t size) {
 int FaultFs::Sync(int fd) {
   int e = Change();
   if (e != 0) return e;
-  int r = base_->Sync(fd);
+  int r = realSync ? base_->Sync(fd) : 0;
   if (r == 0) {
     FileState& f = files_[paths_[fd]];
     f.writes.clear();
@@ -108,7 +108,7 @@ int FaultFs::LinkNoReplace(const std::string& from, const std::string& to) {
 int FaultFs::Unlink(const std::string& path) { return base_->Unlink(path); }
 int FaultFs::SyncDirectoryOf(const std::string& path) {
   if (dead) return engine::kFsIo;
-  return base_->SyncDirectoryOf(path);
+  return realSync ? base_->SyncDirectoryOf(path) : 0;
 }
 bool FaultFs::IsDirectory(const std::string& path) { return base_->IsDirectory(path); }
 void FaultFs::Random(uint8_t* out, size_t size) { base_->Random(out, size); }

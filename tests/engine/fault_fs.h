@@ -30,6 +30,9 @@ class FaultFs : public engine::FileSystem {
   bool dead = false;
   // Lock always answers busy.
   bool locksBusy = false;
+  // Whether Sync reaches the disk. Power cuts are simulated, so the tests
+  // need only the bookkeeping, and skipping the real fsync keeps them fast.
+  bool realSync = false;
   // Bytes and calls of Read.
   uint64_t bytesRead = 0;
   int readCalls = 0;
