@@ -337,6 +337,16 @@ void ReadFiles(const json& array, std::vector<DataFile>* files) {
       f.def.acs.push_back(table);
     }
 
+    // A segment ordered by a collating sequence must name one of the file's.
+    for (size_t k = 0; k < f.def.keys.size(); k++)
+      for (size_t s = 0; s < f.def.keys[k].segments.size(); s++) {
+        const engine::SegmentDef& seg = f.def.keys[k].segments[s];
+        if ((seg.flags & 0x0020) && seg.acs >= f.def.acs.size())
+          Fail(Item(Item(o.Place("keys"), k) + ".segments", s) + ".acs",
+               "collating sequence " + std::to_string(seg.acs) + ", the file has " +
+                   std::to_string(f.def.acs.size()));
+      }
+
     const json& records = Array(o.Find("records"), o.Place("records"));
     for (size_t r = 0; r < records.size(); r++) {
       std::string rp = Item(o.Place("records"), r);

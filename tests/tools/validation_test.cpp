@@ -96,6 +96,13 @@ const ErrorCase kCases[] = {
        d["files"][0]["records"][1] = "0300";
      },
      "files[0].records[1]: 2 bytes, at least 16"},
+    {"segment names a missing collating sequence",
+     [](json& d) {
+       d["files"][0]["keys"][1]["segments"][0]["flags"] = "0x0023";
+       d["files"][0]["keys"][1]["segments"][0]["acs"] = 1;
+       d["files"][0]["acs"] = {"AC" + std::string(528, '0')};
+     },
+     "files[0].keys[1].segments[0].acs: collating sequence 1, the file has 1"},
     {"collating sequence size", [](json& d) { d["files"][0]["acs"] = {std::string(528, '0')}; },
      "files[0].acs[0]: 264 bytes, must be 265"},
     // Paths of data files.
