@@ -69,7 +69,7 @@ void AddSampleTables(TestDatabase& db, const std::optional<std::string>& dataOwn
   WriteFileBytes(db.PathOf("GARBAGE.DAT"), std::string(4096, 'G'));
 }
 
-TEST(EndToEnd, AllTablesAreCountedUnderStatistics) {
+TEST(TablePassRun, AllTablesAreCountedUnderStatistics) {
   TempDir dir;
   TestDatabase db(dir.path());
   AddSampleTables(db);
@@ -90,7 +90,7 @@ TEST(EndToEnd, AllTablesAreCountedUnderStatistics) {
   EXPECT_EQ(r.err.find("Missing"), std::string::npos) << r.err;  // status 12 is silent
 }
 
-TEST(EndToEnd, KeyLinesCountKeysFromZero) {
+TEST(TablePassRun, KeyLinesCountKeysFromZero) {
   TempDir dir;
   TestDatabase db(dir.path());
   AddSampleTables(db);
@@ -106,7 +106,7 @@ TEST(EndToEnd, KeyLinesCountKeysFromZero) {
             "Done.\n");
 }
 
-TEST(EndToEnd, TraceOfOneTablePass) {
+TEST(TablePassRun, TraceOfOneTablePass) {
   TempDir dir;
   TestDatabase db(dir.path());
   AddSampleTables(db);
@@ -137,7 +137,7 @@ TEST(EndToEnd, TraceOfOneTablePass) {
   EXPECT_EQ(LinesStartingWith(r.out, "Starting on Key").size(), 6u);
 }
 
-TEST(EndToEnd, OwnerNameOpensDictionariesAndDataFiles) {
+TEST(TablePassRun, OwnerNameOpensDictionariesAndDataFiles) {
   struct Case {
     const char* name;
     std::optional<std::string> dictOwner;
@@ -175,7 +175,7 @@ TEST(EndToEnd, OwnerNameOpensDictionariesAndDataFiles) {
   }
 }
 
-TEST(EndToEnd, MissingDictionaryStopsTheOpens) {
+TEST(TablePassRun, MissingDictionaryStopsTheOpens) {
   for (const char* missing : {"FILE.DDF", "INDEX.DDF", "ATTRIB.DDF"}) {
     SCOPED_TRACE(missing);
     TempDir dir;
@@ -198,7 +198,7 @@ TEST(EndToEnd, MissingDictionaryStopsTheOpens) {
   }
 }
 
-TEST(EndToEnd, LocationsBecomePathsAsStored) {
+TEST(TablePassRun, LocationsBecomePathsAsStored) {
   const std::string long64 = std::string(60, 'L') + ".DAT";
   struct Case { std::string location; std::string file; bool exists; std::string expected; };
   const Case cases[] = {
