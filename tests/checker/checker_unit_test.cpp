@@ -504,6 +504,9 @@ TEST_F(CheckerTest, AcsPathsTable) {
     caseDb.AddColumn({30, kTable, "Name", c.dataType, 0, 8});
     caseDb.AddIndex(kTable, 30, 0, 0, c.keyAcs ? 0x0004 : 0x0000);
     if (c.hasRecord) caseDb.AddAttrib(30, 'O', oldRecord);
+    // Bystanders that no repair, failed or not, may touch.
+    caseDb.AddAttrib(30, 'V', {1, 2});
+    caseDb.AddAttrib(31, 'O', oldRecord);
     caseDb.deleteStatus = c.deleteStatus;
     caseDb.insertStatus = c.insertStatus;
     caseDb.attribGetStatus = c.lookupStatus;
@@ -549,6 +552,9 @@ TEST_F(CheckerTest, AcsPathsTable) {
         break;
       }
     }
+    EXPECT_EQ(caseDb.Attrib(30, 'V'), (std::vector<uint8_t>{30, 0, 'V', 2, 0, 1, 2}));
+    EXPECT_EQ(caseDb.Attrib(31, 'O').size(), 5u + ACS_TABLE_SIZE);
+    EXPECT_EQ(caseDb.AttribCount(), c.after == After::kGone ? 2u : 3u);
     if (std::string(c.options).find('F') == std::string::npos) {
       EXPECT_EQ(caseDb.deletes + caseDb.inserts, 0);
     }
