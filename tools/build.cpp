@@ -63,18 +63,11 @@ std::string DuplicateMessage(EngineFile& file, const Bytes& record) {
   return "duplicate value on a unique key";
 }
 
-// Creates one file (path relative to the current folder) and inserts its records.
-bool WriteFile(const std::string& path, const std::string& place, const engine::FileDef& def,
-               const std::vector<PlacedRecord>& records, std::string* error) {
-  std::string why;
-  int status = engine::CreateFile(path, def, &why);
-  if (status != 0) {
-    *error = place + ": " + (why.empty() ? "cannot be created" : why) + " (status " +
-             std::to_string(status) + ")";
-    return false;
-  }
+// Inserts records one at a time, to name the record and key a batch failed on.
+bool InsertOneByOne(const std::string& path, const std::string& place, const std::string& owner,
+                    const std::vector<PlacedRecord>& records, std::string* error) {
   EngineFile file;
-  status = file.Open(path, def.owner.value_or(""));
+  int status = file.Open(path, owner);
   if (status != 0) {
     *error = place + ": cannot be opened after creation (status " + std::to_string(status) + ")";
     return false;
@@ -90,12 +83,33 @@ bool WriteFile(const std::string& path, const std::string& place, const engine::
       return false;
     }
   }
-  status = file.Close();
+  return true;
+}
+
+// Creates one file (path relative to the current folder) and inserts its
+// records as one batch: one synced change however many records there are.
+bool WriteFile(const std::string& path, const std::string& place, const engine::FileDef& def,
+               const std::vector<PlacedRecord>& records, std::string* error) {
+  std::string why;
+  int status = engine::CreateFile(path, def, &why);
   if (status != 0) {
-    *error = place + ": close failed (status " + std::to_string(status) + ")";
+    *error = place + ": " + (why.empty() ? "cannot be created" : why) + " (status " +
+             std::to_string(status) + ")";
     return false;
   }
-  return true;
+  if (records.empty()) return true;
+  std::vector<std::vector<uint8_t>> batch;
+  batch.reserve(records.size());
+  for (const PlacedRecord& r : records) batch.push_back(r.bytes);
+  size_t failed = 0;
+  status = engine::InsertRecords(path, def.owner.value_or(""), batch, &failed);
+  if (status == 0) return true;
+  // The batch changed nothing; inserting one by one finds the record and,
+  // for a duplicate, the key. The file is in the temporary folder anyway.
+  if (!InsertOneByOne(path, place, def.owner.value_or(""), records, error)) return false;
+  *error = (failed < records.size() ? records[failed].place : place) +
+           ": not inserted (status " + std::to_string(status) + ")";
+  return false;
 }
 
 // Restores the working folder when it goes out of scope.

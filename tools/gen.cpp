@@ -204,8 +204,12 @@ SegKind PickKind(Rng& rng) {
 bool Applicable(int drift, const Table& t, const Key& key) {
   bool text = false, other = false;
   for (const Segment& s : key.segs) (IsText(s.kind) ? text : other) = true;
+  bool single = false;
+  for (const Segment& s : key.segs) single = single || s.columnCount == 1;
   switch (drift) {
     case kWrongRow: return t.cols.size() > 1;
+    // On a split segment these would also shift the numbers of later rows.
+    case kNoColumn: case kLongColumn: return single;
     case kMissingAcs: case kExtraAcs: return text;
     case kInvalidAcs: return other;
     default: return true;
@@ -347,8 +351,13 @@ class Planner {
       case kMissingRow: case kWrongRow:
         key.driftSeg = rng.Below(RowCount(key));
         break;
-      case kKeyType: case kNoColumn: case kLongColumn:
+      case kKeyType:
         key.driftSeg = PickSegment(rng, key, anySeg);
+        break;
+      case kNoColumn: case kLongColumn:
+        key.driftSeg = PickSegment(rng, key, [](const Segment& s) { return s.columnCount == 1; });
+        // A cut segment no longer holds the whole unique value.
+        for (Segment& s : key.segs) s.flags |= kDup;
         break;
       case kMissingAcs: case kExtraAcs: {
         key.driftSeg = PickSegment(rng, key, textSeg);

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "gen.h"
 
 namespace scrutordb {
 int Error(const std::string& message) {
@@ -37,12 +38,16 @@ int main(int argc, char** argv) {
   dump->add_option("FILE", file, "the file")->required();
   dump->add_option("--owner", owner, "owner name to open the file with");
 
+  scrutordb::GenOptions genOptions;
+  CLI::App* gen = scrutordb::AddGenCommand(app, &genOptions);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
+  if (*gen) return scrutordb::RunGen(genOptions);
   if (*build) return scrutordb::RunBuild(description, directory, force);
   if (*exportCmd) return scrutordb::RunExport(directory, owner, records);
   return scrutordb::RunDump(file, owner);
