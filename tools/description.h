@@ -36,9 +36,9 @@ struct Description {
 // and *error is one line "<place>: <what is wrong>".
 bool ReadDescription(const nlohmann::json& json, Description* out, std::string* error);
 
-// The same check and encoding for one files[] entry is also what the path
-// rules use: a relative path without "..", backslashes read as separators.
-// Returns the normalized path, or an empty string with *why set.
+// A data file's path as build and export read it: relative, without "..",
+// backslashes read as separators. Returns it '/'-separated, or an empty
+// string with *why set.
 std::string NormalizeRelativePath(const std::string& path, std::string* why);
 
 }  // namespace scrutordb
