@@ -15,7 +15,8 @@
 #include "fake_entry.h"
 #include "recmgr/bytes.h"
 #include "recmgr/recmgr.h"
-#include "standins.h"
+#include "capture.h"
+#include "checker_state.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ class CheckerTest : public ::testing::Test {
   FakeRecordManager& fake() { return scenario_->fake; }
 
   // The matcher on one key segment; returns its answer.
-  int Match(const KeySpec& key, int32_t& counter) { return MatchSegmentToField(key, counter); }
+  int Match(const KeySpec& key, int32_t& counter) { return RunMatcher(key, counter); }
 
  private:
   std::unique_ptr<Scenario> scenario_;
@@ -122,17 +123,19 @@ TEST_F(MatchTest, OutcomesTable) {
       {"one column", "", Key(1, 4, 0, 14, 0), 0, "", 1, 0, 1, 0, 0},
       {"one column traced; position 1 is looked for at 0", "D", Key(1, 4, 0, 14, 0), 0,
        "Key Information:\nPosition: 1\nLength:   4\nExt.Type: 14\nKey Num:  0\n"
-       "KeyFlags: 0x0000\nLooking For Field At Position 0.\nFound Perfect Match.\n"
-       "Checking Index: Field Id with Length 4 as 0/0 with flags: 0x0000.\n",
+       "KeyFlags: 0x0000\nLooking For Field At Position 0.\n" "Op: 9, Buflen: 32, KeyNum: 4 Status: 0\n"
+       "Found Perfect Match.\n"
+       "Checking Index: Field Id with Length 4 as 0/0 with flags: 0x0000.\n" "Op: 5, Buflen: 10, KeyNum: 2 Status: 0\n",
        1, 0, 1, 0, 0},
       // Name, City and Zip under segments 0, 1, 2; the INDEX rows expect
       // 0x0010 on the first two, so a missing segment bit would be reported.
       {"three columns", "", Key(5, 18, 0, 0, 1), 0, "", 1, 2, 3, 0, 0},
       {"named index skipped before the column", "D", Key(5, 10, 0, 0, 2), 0,
        "Key Information:\nPosition: 5\nLength:   10\nExt.Type: 0\nKey Num:  2\n"
-       "KeyFlags: 0x0000\nLooking For Field At Position 4.\nSkipping Named Index ByName.\n"
+       "KeyFlags: 0x0000\nLooking For Field At Position 4.\n" "Op: 9, Buflen: 32, KeyNum: 4 Status: 0\n"
+       "Skipping Named Index ByName.\n" "Op: 6, Buflen: 32, KeyNum: 4 Status: 0\n"
        "Found Perfect Match.\n"
-       "Checking Index: Field Name with Length 10 as 2/0 with flags: 0x0000.\n",
+       "Checking Index: Field Name with Length 10 as 2/0 with flags: 0x0000.\n" "Op: 5, Buflen: 10, KeyNum: 2 Status: 0\n",
        1, 0, 1, 0, 0},
       {"only a named index at the offset", "", Key(41, 4, 0, 0, 3), 0,
        " No Fields Found At Offset 40 of table Orders.\n", 0, 0, 0, 0, 1},
@@ -146,7 +149,7 @@ TEST_F(MatchTest, OutcomesTable) {
        "Unable To Match Table Orders, Key Number 3.\n", 0, 0, 0, 0, 1},
       {"column longer than the segment, traced", "D", Key(31, 4, 0x0001, 0, 3), 0,
        "Key Information:\nPosition: 31\nLength:   4\nExt.Type: 0\nKey Num:  3\n"
-       "KeyFlags: 0x0001\nLooking For Field At Position 30.\n"
+       "KeyFlags: 0x0001\nLooking For Field At Position 30.\n" "Op: 9, Buflen: 32, KeyNum: 4 Status: 0\n"
        "Found Field Note with Length 8 > 4. Now What?.\n"
        "Unable To Match Table Orders, Key Number 3.\n",
        0, 0, 0, 0, 1},
@@ -154,11 +157,11 @@ TEST_F(MatchTest, OutcomesTable) {
       // and is looked for under its own key-information block.
       {"split whose rest falls into a gap", "D", Key(21, 10, 0, 0, 4), 0,
        "Key Information:\nPosition: 21\nLength:   10\nExt.Type: 0\nKey Num:  4\n"
-       "KeyFlags: 0x0000\nLooking For Field At Position 20.\n"
+       "KeyFlags: 0x0000\nLooking For Field At Position 20.\n" "Op: 9, Buflen: 32, KeyNum: 4 Status: 0\n"
        "Found Field Zip with Length 2 < 10.\n"
-       "Checking Index: Field Zip with Length 2 as 4/0 with flags: 0x0010.\n"
+       "Checking Index: Field Zip with Length 2 as 4/0 with flags: 0x0010.\n" "Op: 5, Buflen: 10, KeyNum: 2 Status: 0\n"
        "Key Information:\nPosition: 23\nLength:   8\nExt.Type: 0\nKey Num:  4\n"
-       "KeyFlags: 0x0000\nLooking For Field At Position 22.\n"
+       "KeyFlags: 0x0000\nLooking For Field At Position 22.\n" "Op: 9, Buflen: 32, KeyNum: 4 Status: 0\n"
        " No Fields Found At Offset 22 of table Orders.\n",
        1, 1, 1, 0, 1},
       {"a column of size 0 is unmatchable", "", Key(51, 4, 0, 0, 5), 0,
@@ -316,7 +319,7 @@ TEST_F(VerifyTest, FlagRowsTable) {
     db().AddIndex(kTable, 20, 0, 0, c.indexFlags);
     SetOptions(c.options);
     int32_t counter = 0;
-    EXPECT_EQ(MatchSegmentToField(Key(1, 8, c.keyFlags, 0, 0), counter), 1);
+    EXPECT_EQ(RunMatcher(Key(1, 8, c.keyFlags, 0, 0), counter), 1);
     const bool consistent = std::string(c.lines).empty();
     EXPECT_EQ(CapturedStdout, consistent ? std::string() : kHeader + std::string(c.lines));
     EXPECT_EQ(RunStats.indicesVerified, consistent ? 1u : 0u);
@@ -341,6 +344,7 @@ TEST_F(VerifyTest, TraceTailFollowsAnyDifference) {
   EXPECT_EQ(Run("DN", 0x0208, 0x0000), 1);
   const std::string expectedEnd =
       "Checking Index: Field Amount with Length 8 as 0/0 with flags: 0x0208.\n"
+      "Op: 5, Buflen: 10, KeyNum: 2 Status: 0\n"
       "Inconsistency Found: Key 0, Segment 0 for Orders.Amount.\n"
       " Null Key Flag Doesn't Match.\n"
       "Field Orders.Amount, Length 8 as 0/0 with flags: 0x0208.\n"
@@ -354,6 +358,8 @@ TEST_F(VerifyTest, ConsistentUnderTraceAndAcsPrintsOnlyTraceLines) {
   EXPECT_EQ(CapturedStdout.substr(CapturedStdout.find("Found Perfect Match.\n")),
             "Found Perfect Match.\n"
             "Checking Index: Field Amount with Length 8 as 0/0 with flags: 0x0000.\n"
+            "Op: 5, Buflen: 10, KeyNum: 2 Status: 0\n"
+            "Op: 5, Buflen: 2053, KeyNum: 0 Status: 4\n"
             " Attrib Record Lookup Returned 4.\n");
 }
 
@@ -367,6 +373,7 @@ TEST_F(VerifyTest, WrongColumnStopsTheTests) {
   const std::string out = CapturedStdout;
   EXPECT_EQ(out.substr(out.find("Checking Index")),
             "Checking Index: Field Amount with Length 8 as 0/0 with flags: 0x0043.\n"
+            "Op: 5, Buflen: 10, KeyNum: 2 Status: 0\n"
             "Inconsistency Found: Key 0, Segment 0 for Orders.Amount.\n"
             " Index number is for the wrong field.\n");
   EXPECT_EQ(RunStats.indicesNeeded, 1u);
@@ -405,7 +412,7 @@ TEST_F(VerifyTest, ProgressLinesAndSpinner) {
     db().AddIndex(kTable, 20, 0, 0, 0);
     SetOptions(c.options);
     int32_t counter = 0;
-    MatchSegmentToField(Key(1, 8, 0, 0, 0), counter);
+    RunMatcher(Key(1, 8, 0, 0, 0), counter);
     EXPECT_EQ(CapturedStdout, c.out);
     EXPECT_EQ(SpinnerSteps, c.spins);
   }
@@ -414,10 +421,12 @@ TEST_F(VerifyTest, ProgressLinesAndSpinner) {
 TEST(ReportInconsistencyTest, PrintsOncePerFlag) {
   ResetCheckerState();
   bool printed = false;
+  OutputCapture capture;
   ReportInconsistency("T", "C", 2, 5, printed);
   ReportInconsistency("T", "C", 2, 5, printed);
+  capture.Finish();
   EXPECT_TRUE(printed);
-  EXPECT_EQ(CapturedStdout, "Inconsistency Found: Key 2, Segment 5 for T.C.\n");
+  EXPECT_EQ(capture.out(), "Inconsistency Found: Key 2, Segment 5 for T.C.\n");
 }
 
 // --------------------------------------------------------------------- ACS
@@ -526,7 +535,7 @@ TEST_F(CheckerTest, AcsPathsTable) {
     SetOptions(c.options);
 
     int32_t counter = 0;
-    MatchSegmentToField(Key(1, 8, c.keyAcs ? 0x0020 : 0x0000, 0, 0, c.acsNumber), counter);
+    RunMatcher(Key(1, 8, c.keyAcs ? 0x0020 : 0x0000, 0, 0, c.acsNumber), counter);
 
     std::string expected;
     if (!c.lines.empty()) expected = kAcsHeader;
@@ -576,8 +585,8 @@ TEST_F(CheckerTest, InsertedRecordIsWhatLaterSegmentsFind) {
   StatEnd = AcsArea + ACS_TABLE_SIZE;
   SetOptions("AF");
   int32_t counter = 0;
-  MatchSegmentToField(Key(1, 8, 0x0020, 0, 0), counter);
-  MatchSegmentToField(Key(1, 8, 0x0020, 0, 1), counter);
+  RunMatcher(Key(1, 8, 0x0020, 0, 0), counter);
+  RunMatcher(Key(1, 8, 0x0020, 0, 1), counter);
   EXPECT_EQ(CapturedStdout,
             std::string(kAcsHeader) + kNoRecord + kFixCreate);
   EXPECT_EQ(db().inserts, 1);
@@ -597,7 +606,7 @@ TEST_F(CheckerTest, NoStatResultMeansNoAcs) {
   StatEnd = StatBuffer + 32 + ACS_TABLE_SIZE - 1;
   SetOptions("AF");
   int32_t counter = 0;
-  MatchSegmentToField(Key(1, 8, 0x0020, 0, 0), counter);
+  RunMatcher(Key(1, 8, 0x0020, 0, 0), counter);
   EXPECT_EQ(CapturedStdout, std::string(kAcsHeader) + kNoRecord + kFixCreate + kNoAcsError);
   EXPECT_EQ(db().inserts, 0);
 }
