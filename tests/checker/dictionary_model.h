@@ -56,6 +56,8 @@ class DictionaryModel {
   // FIELD.DDF records in key-4 order; equal keys keep insertion order.
   std::vector<std::array<uint8_t, 32>> fields_;
   size_t fieldCursor_ = 0;
+  static constexpr int kFieldCallLimit = 200000;
+  int fieldCalls_ = 0;
   std::map<std::tuple<uint16_t, uint16_t, uint16_t>, std::array<uint8_t, 10>> indexes_;
   std::map<std::pair<uint16_t, uint8_t>, std::vector<uint8_t>> attribs_;
   bool attribCurrentValid_ = false;
