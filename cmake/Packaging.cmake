@@ -48,7 +48,7 @@ install(FILES ${SCRUTOR_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # has not been written yet does not break the build.
 set(SCRUTOR_DOC_FILES)
 foreach(doc README.md docs/messages.md docs/database-description.md docs/engine.md
-            docs/file-format.md)
+            docs/file-format.md docs/reliability.md)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${doc})
     list(APPEND SCRUTOR_DOC_FILES ${CMAKE_SOURCE_DIR}/${doc})
   endif()
