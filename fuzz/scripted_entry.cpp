@@ -1,6 +1,7 @@
 #include "scripted_entry.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "checker/checker.h"
@@ -198,6 +199,9 @@ void ResetCheckerState() {
 }
 
 void SilenceProgramOutput() {
+  // SCRUTOR_FUZZ_OUTPUT=1 keeps the program's output, to see what a
+  // reproduced input does.
+  if (std::getenv("SCRUTOR_FUZZ_OUTPUT") != nullptr) return;
   static FILE* devNull = std::fopen("/dev/null", "w");
   if (devNull == nullptr) return;
   stdout = devNull;
