@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "engine/checksum.h"
 #include "engine/fs.h"
@@ -39,64 +40,6 @@ std::array<uint8_t, 32> OwnerDigest(const std::array<uint8_t, 16>& salt, const s
   return Sha256(msg.data(), msg.size());
 }
 
-int Table::Open(const std::string& path, Access access, const std::string* owner,
-                std::unique_ptr<Table>* out) {
-  FileSystem* fs = CurrentFileSystem();
-  bool writable = access != Access::kReadOnly;
-  int fd = fs->Open(path, writable ? OpenMode::kReadWrite : OpenMode::kRead);
-  if (fd == kFsAccess && access == Access::kNormal) {
-    // A file the user may only read still opens; changes answer 46.
-    fd = fs->Open(path, OpenMode::kRead);
-    writable = false;
-  }
-  if (fd < 0) {
-    switch (fd) {
-      case kFsNotFound: return kFileNotFound;
-      case kFsAccess: return kAccessDenied;
-      case kFsIsDir: case kFsBadName: return kBadFileName;
-      default: return kIoError;
-    }
-  }
-  std::unique_ptr<Table> t(new Table());
-  t->fd_ = fd;
-  t->writable_ = writable;
-  t->path_ = path;
-
-  uint8_t fixed[kHeaderFixedSize];
-  long long got = fs->Read(fd, 0, fixed, sizeof fixed);
-  if (got < 0) return kIoError;
-  uint32_t headerLength = 0;
-  int st = DecodeHeaderLength(fixed, static_cast<size_t>(got), &headerLength);
-  if (st != kOk) return st;
-  std::vector<uint8_t> header(headerLength);
-  got = fs->Read(fd, 0, header.data(), header.size());
-  if (got != static_cast<long long>(header.size())) return kIoError;
-  st = DecodeHeader(header.data(), header.size(), &t->meta_);
-  if (st != kOk) return st;
-
-  if (t->meta_.hasOwner) {
-    if (owner == nullptr || owner->empty()) return kBadOwner;
-    auto digest = OwnerDigest(t->meta_.salt, *owner);
-    if (!ConstantTimeEqual(digest.data(), t->meta_.digest.data(), digest.size())) return kBadOwner;
-  }
-
-  int lk = fs->Lock(fd, kOpenLockByte, access == Access::kExclusive ? LockKind::kExclusive : LockKind::kShared);
-  if (lk == kFsBusy) return kLocked;
-  if (lk != 0) return kIoError;
-
-  t->index_.reserve(t->meta_.keys.size());
-  for (size_t k = 0; k < t->meta_.keys.size(); ++k) t->index_.emplace_back(NodeLess{&t->meta_, k});
-  t->commit_.logEnd = t->meta_.logStart;
-  st = t->Refresh(false);
-  if (st != kOk) return st;
-  *out = std::move(t);
-  return kOk;
-}
-
-Table::~Table() {
-  if (fd_ >= 0) CurrentFileSystem()->Close(fd_);  // releases this open's locks
-}
-
 int Table::ReadCommits(Commit* newest, int* slot) {
   size_t size = 2ull * meta_.commitBlockSize;
   std::vector<uint8_t> bytes(size);
@@ -114,16 +57,6 @@ int Table::ReadCommits(Commit* newest, int* slot) {
   }
   commitBytes_ = std::move(bytes);
   return kOk;
-}
-
-void Table::DropIndex() {
-  for (auto& idx : index_) idx.clear();
-  keyless_.clear();
-  loaded_ = false;
-  liveCount_ = 0;
-  distinct_.assign(meta_.keys.size(), 0);
-  curKey_ = -1;
-  state_ = CursorState::kNone;
 }
 
 int Table::Refresh(bool needIndex) {
@@ -160,110 +93,6 @@ int Table::Refresh(bool needIndex) {
   return kOk;
 }
 
-int Table::LoadTail(uint64_t from, uint64_t to) {
-  FileSystem* fs = CurrentFileSystem();
-  std::vector<uint8_t> buf;
-  uint64_t bufStart = from;  // file offset of buf[0]
-  uint64_t pos = from;
-  auto ensure = [&](uint64_t need) -> bool {  // buf covers [pos, pos + need)
-    if (pos + need > to) return false;
-    if (pos >= bufStart && pos + need <= bufStart + buf.size()) return true;
-    size_t want = static_cast<size_t>(std::min<uint64_t>(to - pos, std::max<uint64_t>(need, kScanChunk)));
-    buf.resize(want);
-    long long got = fs->Read(fd_, pos, buf.data(), want);
-    bufStart = pos;
-    if (got != static_cast<long long>(want)) {
-      buf.clear();
-      return false;
-    }
-    return true;
-  };
-  while (pos < to) {
-    if (!ensure(8)) return kIoError;
-    const uint8_t* h = buf.data() + (pos - bufStart);
-    uint8_t type = h[0];
-    uint32_t len = Le32(h + 4);
-    if ((type != kEntryInsert && type != kEntryDelete) || h[1] || h[2] || h[3]) return kIoError;
-    if (type == kEntryInsert && (len < meta_.recordLength || len > meta_.maxRecordLength)) return kIoError;
-    if (type == kEntryDelete && len != 8) return kIoError;
-    if (!ensure(kEntryOverhead + uint64_t{len})) return kIoError;
-    const uint8_t* e = buf.data() + (pos - bufStart);
-    if (Crc32c(e, 8 + len) != Le32(e + 8 + len)) return kIoError;
-    int st = type == kEntryInsert ? ApplyInsert(pos, e + 8, len) : ApplyDelete(Le64(e + 8), pos);
-    if (st != kOk) return st;
-    pos += kEntryOverhead + len;
-  }
-  return kOk;
-}
-
-bool Table::HasEqual(size_t k, const std::string& key) {
-  auto it = index_[k].lower_bound(IndexNode{key, 0, 0});
-  return it != index_[k].end() &&
-         CompareKeys(meta_, k, reinterpret_cast<const uint8_t*>(it->key.data()),
-                     reinterpret_cast<const uint8_t*>(key.data())) == 0;
-}
-
-int Table::ApplyInsert(uint64_t offset, const uint8_t* record, uint32_t length) {
-  if (meta_.keys.empty()) {
-    keyless_[offset] = length;
-  }
-  for (size_t k = 0; k < meta_.keys.size(); ++k) {
-    std::string key = ExtractKey(meta_, k, record);
-    bool equal = HasEqual(k, key);
-    if (equal && !meta_.keys[k].duplicates) return kIoError;  // the log broke a unique key
-    if (!equal) ++distinct_[k];
-    index_[k].insert(IndexNode{std::move(key), offset, length});
-  }
-  ++liveCount_;
-  return kOk;
-}
-
-int Table::ApplyDelete(uint64_t target, uint64_t before) {
-  if (target < meta_.logStart || target >= before) return kIoError;
-  if (meta_.keys.empty()) {
-    if (keyless_.erase(target) != 1) return kIoError;
-    --liveCount_;
-    return kOk;
-  }
-  // The deleted record's keys come from its own insert entry.
-  uint8_t head[8];
-  if (target + 8 > before || CurrentFileSystem()->Read(fd_, target, head, 8) != 8) return kIoError;
-  uint32_t length = Le32(head + 4);
-  if (head[0] != kEntryInsert || length < meta_.recordLength || length > meta_.maxRecordLength ||
-      target + kEntryOverhead + length > before)
-    return kIoError;
-  std::vector<uint8_t> record;
-  int st = ReadRecord(target, length, &record);
-  if (st != kOk) return st;
-  std::vector<Index::iterator> found;
-  for (size_t k = 0; k < meta_.keys.size(); ++k) {
-    auto it = index_[k].find(IndexNode{ExtractKey(meta_, k, record.data()), target, length});
-    if (it == index_[k].end()) return kIoError;  // not a live record
-    found.push_back(it);
-  }
-  for (size_t k = 0; k < meta_.keys.size(); ++k) {
-    Index& idx = index_[k];
-    auto it = found[k];
-    auto next = std::next(it);
-    // A position on (or just before) the record moves to its successor.
-    if (curKey_ == static_cast<int>(k) && state_ != CursorState::kNone && cur_ == it) {
-      state_ = CursorState::kBefore;
-      cur_ = next;
-    }
-    bool alone = true;
-    auto same = [&](Index::iterator o) {
-      return CompareKeys(meta_, k, reinterpret_cast<const uint8_t*>(o->key.data()),
-                         reinterpret_cast<const uint8_t*>(it->key.data())) == 0;
-    };
-    if (next != idx.end() && same(next)) alone = false;
-    if (alone && it != idx.begin() && same(std::prev(it))) alone = false;
-    if (alone) --distinct_[k];
-    idx.erase(it);
-  }
-  --liveCount_;
-  return kOk;
-}
-
 int Table::ReadRecord(uint64_t offset, uint32_t length, std::vector<uint8_t>* out) {
   std::vector<uint8_t> e(kEntryOverhead + length);
   if (CurrentFileSystem()->Read(fd_, offset, e.data(), e.size()) != static_cast<long long>(e.size()))
@@ -272,54 +101,6 @@ int Table::ReadRecord(uint64_t offset, uint32_t length, std::vector<uint8_t>* ou
     return kIoError;
   out->assign(e.begin() + 8, e.begin() + 8 + length);
   return kOk;
-}
-
-int Table::Position(size_t k, Index::iterator it, Found* out) {
-  int st = ReadRecord(it->offset, it->length, &out->record);
-  if (st != kOk) return st;
-  out->key = it->key;
-  curKey_ = static_cast<int>(k);
-  state_ = CursorState::kOn;
-  cur_ = it;
-  return kOk;
-}
-
-int Table::GetFirst(size_t k, Found* out) {
-  int st = Refresh(true);
-  if (st != kOk) return st;
-  if (index_[k].empty()) return kEndOfFile;
-  return Position(k, index_[k].begin(), out);
-}
-
-int Table::GetEqual(size_t k, const uint8_t* keyValue, Found* out) {
-  int st = Refresh(true);
-  if (st != kOk) return st;
-  std::string key(reinterpret_cast<const char*>(keyValue), meta_.keys[k].length);
-  auto it = index_[k].lower_bound(IndexNode{key, 0, 0});
-  if (it == index_[k].end() ||
-      CompareKeys(meta_, k, reinterpret_cast<const uint8_t*>(it->key.data()), keyValue) != 0)
-    return kKeyNotFound;
-  return Position(k, it, out);
-}
-
-int Table::GetGreaterOrEqual(size_t k, const uint8_t* keyValue, Found* out) {
-  int st = Refresh(true);
-  if (st != kOk) return st;
-  std::string key(reinterpret_cast<const char*>(keyValue), meta_.keys[k].length);
-  auto it = index_[k].lower_bound(IndexNode{key, 0, 0});
-  if (it == index_[k].end()) return kEndOfFile;
-  return Position(k, it, out);
-}
-
-int Table::GetNext(size_t k, Found* out) {
-  if (state_ == CursorState::kNone) return kNoPosition;
-  if (curKey_ != static_cast<int>(k)) return kKeyNumberChanged;
-  int st = Refresh(true);
-  if (st != kOk) return st;
-  if (state_ == CursorState::kNone) return kNoPosition;  // the index was rebuilt
-  auto it = state_ == CursorState::kOn ? std::next(cur_) : cur_;
-  if (it == index_[k].end()) return kEndOfFile;
-  return Position(k, it, out);
 }
 
 int Table::LockForChange() {
@@ -372,6 +153,273 @@ int Table::AppendAndCommit(const std::vector<uint8_t>& entry, const Commit& next
   return kOk;
 }
 
+
+int Table::Open(const std::string& path, Access access, const std::string* owner,
+                std::unique_ptr<Table>* out) {
+  FileSystem* fs = CurrentFileSystem();
+  bool writable = access != Access::kReadOnly;
+  int fd = fs->Open(path, writable ? OpenMode::kReadWrite : OpenMode::kRead);
+  if (fd == kFsAccess && access == Access::kNormal) {
+    // A file the user may only read still opens; changes answer 46.
+    fd = fs->Open(path, OpenMode::kRead);
+    writable = false;
+  }
+  if (fd < 0) {
+    switch (fd) {
+      case kFsNotFound: return kFileNotFound;
+      case kFsAccess: return kAccessDenied;
+      case kFsIsDir: case kFsBadName: return kBadFileName;
+      default: return kIoError;
+    }
+  }
+  std::unique_ptr<Table> t(new Table());
+  t->fd_ = fd;
+  t->writable_ = writable;
+  t->path_ = path;
+
+  uint8_t fixed[kHeaderFixedSize];
+  long long got = fs->Read(fd, 0, fixed, sizeof fixed);
+  if (got < 0) return kIoError;
+  uint32_t headerLength = 0;
+  int st = DecodeHeaderLength(fixed, static_cast<size_t>(got), &headerLength);
+  if (st != kOk) return st;
+  std::vector<uint8_t> header(headerLength);
+  got = fs->Read(fd, 0, header.data(), header.size());
+  if (got != static_cast<long long>(header.size())) return kIoError;
+  st = DecodeHeader(header.data(), header.size(), &t->meta_);
+  if (st != kOk) return st;
+
+  if (t->meta_.hasOwner) {
+    if (owner == nullptr || owner->empty()) return kBadOwner;
+    auto digest = OwnerDigest(t->meta_.salt, *owner);
+    if (!ConstantTimeEqual(digest.data(), t->meta_.digest.data(), digest.size())) return kBadOwner;
+  }
+
+  int lk = fs->Lock(fd, kOpenLockByte, access == Access::kExclusive ? LockKind::kExclusive : LockKind::kShared);
+  if (lk == kFsBusy) return kLocked;
+  if (lk != 0) return kIoError;
+
+  for (const Key& key : t->meta_.keys) {
+    t->keyStart_.push_back(t->keyBytes_);
+    t->keyBytes_ += key.length;
+  }
+  t->index_.resize(t->meta_.keys.size());
+  t->distinct_.assign(t->meta_.keys.size(), 0);
+  t->commit_.logEnd = t->meta_.logStart;
+  st = t->Refresh(false);
+  if (st != kOk) return st;
+  *out = std::move(t);
+  return kOk;
+}
+
+Table::~Table() {
+  if (fd_ >= 0) CurrentFileSystem()->Close(fd_);  // releases this open's locks
+}
+
+void Table::DropIndex() {
+  for (auto& idx : index_) idx.Clear();
+  slots_.clear();
+  freeSlots_.clear();
+  keys_.clear();
+  keyless_.clear();
+  loaded_ = false;
+  liveCount_ = 0;
+  distinct_.assign(meta_.keys.size(), 0);
+  curKey_ = -1;
+  state_ = CursorState::kNone;
+}
+
+int Table::LoadTail(uint64_t from, uint64_t to) {
+  FileSystem* fs = CurrentFileSystem();
+  std::vector<uint8_t> buf;
+  uint64_t bufStart = from;  // file offset of buf[0]
+  uint64_t pos = from;
+  auto ensure = [&](uint64_t need) -> bool {  // buf covers [pos, pos + need)
+    if (pos + need > to) return false;
+    if (pos >= bufStart && pos + need <= bufStart + buf.size()) return true;
+    size_t want = static_cast<size_t>(std::min<uint64_t>(to - pos, std::max<uint64_t>(need, kScanChunk)));
+    buf.resize(want);
+    long long got = fs->Read(fd_, pos, buf.data(), want);
+    bufStart = pos;
+    if (got != static_cast<long long>(want)) {
+      buf.clear();
+      return false;
+    }
+    return true;
+  };
+  while (pos < to) {
+    if (!ensure(8)) return kIoError;
+    const uint8_t* h = buf.data() + (pos - bufStart);
+    uint8_t type = h[0];
+    uint32_t len = Le32(h + 4);
+    if ((type != kEntryInsert && type != kEntryDelete) || h[1] || h[2] || h[3]) return kIoError;
+    if (type == kEntryInsert && (len < meta_.recordLength || len > meta_.maxRecordLength)) return kIoError;
+    if (type == kEntryDelete && len != 8) return kIoError;
+    if (!ensure(kEntryOverhead + uint64_t{len})) return kIoError;
+    const uint8_t* e = buf.data() + (pos - bufStart);
+    if (Crc32c(e, 8 + len) != Le32(e + 8 + len)) return kIoError;
+    int st = type == kEntryInsert ? ApplyInsert(pos, e + 8, len, nullptr) : ApplyDelete(Le64(e + 8), pos);
+    if (st != kOk) return st;
+    pos += kEntryOverhead + len;
+  }
+  return kOk;
+}
+
+OrderedIndex::Pos Table::Find(size_t k, const uint8_t* value, uint64_t offset) const {
+  return index_[k].LowerBound([&](uint32_t s) {
+    int c = CompareKeys(meta_, k, KeyOf(s, k), value);
+    if (c != 0) return c;
+    return slots_[s].offset < offset ? -1 : slots_[s].offset > offset ? 1 : 0;
+  });
+}
+
+bool Table::HasEqual(size_t k, const uint8_t* value) const {
+  OrderedIndex::Pos p = Find(k, value, 0);
+  return !index_[k].IsEnd(p) && CompareKeys(meta_, k, KeyOf(index_[k].At(p), k), value) == 0;
+}
+
+bool Table::Alone(size_t k, OrderedIndex::Pos p) const {
+  const OrderedIndex& idx = index_[k];
+  const uint8_t* value = KeyOf(idx.At(p), k);
+  OrderedIndex::Pos n = idx.Next(p);
+  if (!idx.IsEnd(n) && CompareKeys(meta_, k, KeyOf(idx.At(n), k), value) == 0) return false;
+  if (idx.Prev(&p) && CompareKeys(meta_, k, KeyOf(idx.At(p), k), value) == 0) return false;
+  return true;
+}
+
+int Table::ApplyInsert(uint64_t offset, const uint8_t* record, uint32_t length, uint32_t* slotOut) {
+  if (meta_.keys.empty()) {
+    keyless_[offset] = length;
+    ++liveCount_;
+    return kOk;
+  }
+  uint32_t s;
+  if (!freeSlots_.empty()) {
+    s = freeSlots_.back();
+    freeSlots_.pop_back();
+  } else {
+    s = static_cast<uint32_t>(slots_.size());
+    slots_.emplace_back();
+    keys_.resize(keys_.size() + keyBytes_);
+  }
+  slots_[s] = Slot{offset, length};
+  uint8_t* values = keys_.data() + size_t{s} * keyBytes_;
+  for (const Segment& seg : meta_.segments)
+    std::memcpy(values + keyStart_[seg.keyIndex] + seg.offsetInKey, record + seg.position - 1, seg.length);
+  std::vector<bool> equal(meta_.keys.size());
+  for (size_t k = 0; k < meta_.keys.size(); ++k) {
+    equal[k] = HasEqual(k, KeyOf(s, k));
+    if (equal[k] && !meta_.keys[k].duplicates) {
+      freeSlots_.push_back(s);
+      return kIoError;  // the log broke a unique key
+    }
+  }
+  for (size_t k = 0; k < meta_.keys.size(); ++k) {
+    if (!equal[k]) ++distinct_[k];
+    index_[k].InsertAt(Find(k, KeyOf(s, k), offset), s);
+  }
+  ++liveCount_;
+  if (slotOut) *slotOut = s;
+  return kOk;
+}
+
+void Table::RemoveSlot(uint32_t s) {
+  for (size_t k = 0; k < meta_.keys.size(); ++k) {
+    OrderedIndex::Pos p = Find(k, KeyOf(s, k), slots_[s].offset);
+    if (Alone(k, p)) --distinct_[k];
+    // A position on the record moves to just before its successor.
+    if (curKey_ == static_cast<int>(k) && state_ == CursorState::kOn && curSlot_ == s) {
+      state_ = CursorState::kBefore;
+      beforeKey_.assign(reinterpret_cast<const char*>(KeyOf(s, k)), meta_.keys[k].length);
+      beforeOffset_ = slots_[s].offset;
+    }
+    index_[k].EraseAt(p);
+  }
+  freeSlots_.push_back(s);
+  --liveCount_;
+}
+
+int Table::ApplyDelete(uint64_t target, uint64_t before) {
+  if (target < meta_.logStart || target >= before) return kIoError;
+  if (meta_.keys.empty()) {
+    if (keyless_.erase(target) != 1) return kIoError;
+    --liveCount_;
+    return kOk;
+  }
+  // The deleted record is found through key 0 and its own insert entry.
+  uint8_t head[8];
+  if (target + 8 > before || CurrentFileSystem()->Read(fd_, target, head, 8) != 8) return kIoError;
+  uint32_t length = Le32(head + 4);
+  if (head[0] != kEntryInsert || length < meta_.recordLength || length > meta_.maxRecordLength ||
+      target + kEntryOverhead + length > before)
+    return kIoError;
+  std::vector<uint8_t> record;
+  int st = ReadRecord(target, length, &record);
+  if (st != kOk) return st;
+  std::string key0 = ExtractKey(meta_, 0, record.data());
+  OrderedIndex::Pos p = Find(0, reinterpret_cast<const uint8_t*>(key0.data()), target);
+  if (index_[0].IsEnd(p) || slots_[index_[0].At(p)].offset != target) return kIoError;  // not live
+  RemoveSlot(index_[0].At(p));
+  return kOk;
+}
+
+int Table::Position(size_t k, OrderedIndex::Pos p, Found* out) {
+  uint32_t s = index_[k].At(p);
+  int st = ReadRecord(slots_[s].offset, slots_[s].length, &out->record);
+  if (st != kOk) return st;
+  out->key.assign(reinterpret_cast<const char*>(KeyOf(s, k)), meta_.keys[k].length);
+  curKey_ = static_cast<int>(k);
+  state_ = CursorState::kOn;
+  curSlot_ = s;
+  curPos_ = p;
+  curVersion_ = index_[k].version();
+  return kOk;
+}
+
+int Table::GetFirst(size_t k, Found* out) {
+  int st = Refresh(true);
+  if (st != kOk) return st;
+  if (index_[k].empty()) return kEndOfFile;
+  return Position(k, index_[k].Begin(), out);
+}
+
+int Table::GetEqual(size_t k, const uint8_t* keyValue, Found* out) {
+  int st = Refresh(true);
+  if (st != kOk) return st;
+  OrderedIndex::Pos p = Find(k, keyValue, 0);
+  if (index_[k].IsEnd(p) || CompareKeys(meta_, k, KeyOf(index_[k].At(p), k), keyValue) != 0)
+    return kKeyNotFound;
+  return Position(k, p, out);
+}
+
+int Table::GetGreaterOrEqual(size_t k, const uint8_t* keyValue, Found* out) {
+  int st = Refresh(true);
+  if (st != kOk) return st;
+  OrderedIndex::Pos p = Find(k, keyValue, 0);
+  if (index_[k].IsEnd(p)) return kEndOfFile;
+  return Position(k, p, out);
+}
+
+int Table::GetNext(size_t k, Found* out) {
+  if (state_ == CursorState::kNone) return kNoPosition;
+  if (curKey_ != static_cast<int>(k)) return kKeyNumberChanged;
+  int st = Refresh(true);
+  if (st != kOk) return st;
+  if (state_ == CursorState::kNone) return kNoPosition;  // the index was rebuilt
+  const OrderedIndex& idx = index_[k];
+  OrderedIndex::Pos p;
+  if (state_ == CursorState::kOn) {
+    // Unchanged index: step from the remembered place; else find it again.
+    p = idx.version() == curVersion_ ? curPos_ : Find(k, KeyOf(curSlot_, k), slots_[curSlot_].offset);
+    p = idx.Next(p);
+  } else {
+    // The deleted record is gone, so its place is its successor's.
+    p = Find(k, reinterpret_cast<const uint8_t*>(beforeKey_.data()), beforeOffset_);
+  }
+  if (idx.IsEnd(p)) return kEndOfFile;
+  return Position(k, p, out);
+}
+
 int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::string* keyOut) {
   if (!writable_) return kAccessDenied;
   if (length < meta_.recordLength || length > meta_.maxRecordLength) return kDataLength;
@@ -380,7 +428,8 @@ int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::
   st = Refresh(true);
   Commit next = commit_;
   for (size_t k = 0; st == kOk && k < meta_.keys.size(); ++k) {
-    bool equal = HasEqual(k, ExtractKey(meta_, k, record));
+    std::string key = ExtractKey(meta_, k, record);
+    bool equal = HasEqual(k, reinterpret_cast<const uint8_t*>(key.data()));
     if (equal && !meta_.keys[k].duplicates) st = kDuplicateKey;
     if (!equal) ++next.distinct[k];
   }
@@ -392,8 +441,9 @@ int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::
     next.recordCount = commit_.recordCount + 1;
     st = AppendAndCommit(entry, next);
   }
+  uint32_t slot = 0;
   if (st == kOk) {
-    st = ApplyInsert(offset, record, length);
+    st = ApplyInsert(offset, record, length, &slot);
     commit_ = next;
     loadedEnd_ = next.logEnd;
   }
@@ -401,11 +451,12 @@ int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::
   if (st != kOk) return st;
   if (positionKey >= 0 && static_cast<size_t>(positionKey) < meta_.keys.size()) {
     size_t k = static_cast<size_t>(positionKey);
-    std::string key = ExtractKey(meta_, k, record);
     curKey_ = positionKey;
     state_ = CursorState::kOn;
-    cur_ = index_[k].find(IndexNode{key, offset, length});
-    if (keyOut) *keyOut = key;
+    curSlot_ = slot;
+    curPos_ = Find(k, KeyOf(slot, k), offset);
+    curVersion_ = index_[k].version();
+    if (keyOut) keyOut->assign(reinterpret_cast<const char*>(KeyOf(slot, k)), meta_.keys[k].length);
   }
   return kOk;
 }
@@ -432,7 +483,7 @@ int Table::InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* 
     std::set<std::string, decltype(less)> seen(less);
     for (size_t i = 0; i < records.size(); ++i) {
       std::string key = ExtractKey(meta_, k, records[i].data());
-      bool equal = HasEqual(k, key) || seen.count(key) > 0;
+      bool equal = HasEqual(k, reinterpret_cast<const uint8_t*>(key.data())) || seen.count(key) > 0;
       if (equal && !meta_.keys[k].duplicates) {
         if (failed) *failed = i;
         st = kDuplicateKey;
@@ -461,7 +512,7 @@ int Table::InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* 
   }
   if (st == kOk) {
     for (size_t i = 0; st == kOk && i < records.size(); ++i)
-      st = ApplyInsert(offsets[i], records[i].data(), static_cast<uint32_t>(records[i].size()));
+      st = ApplyInsert(offsets[i], records[i].data(), static_cast<uint32_t>(records[i].size()), nullptr);
     commit_ = next;
     loadedEnd_ = next.logEnd;
   }
@@ -478,40 +529,19 @@ int Table::Delete() {
   // Another process may have deleted the record meanwhile.
   if (st == kOk && state_ != CursorState::kOn) st = kNoPosition;
   if (st == kOk) {
-    uint64_t target = cur_->offset;
-    size_t k = static_cast<size_t>(curKey_);
+    uint32_t s = curSlot_;
     Commit next = commit_;
-    for (size_t j = 0; j < meta_.keys.size(); ++j) next.distinct[j] = distinct_[j];
-    // Work out the counts after removal without touching the index yet.
-    std::vector<uint8_t> record;
-    st = ReadRecord(target, cur_->length, &record);
-    for (size_t j = 0; st == kOk && j < meta_.keys.size(); ++j) {
-      Index& idx = index_[j];
-      auto it = j == k ? cur_ : idx.find(IndexNode{ExtractKey(meta_, j, record.data()), target, 0});
-      if (it == idx.end()) {
-        st = kIoError;
-        break;
-      }
-      auto same = [&](Index::iterator o) {
-        return CompareKeys(meta_, j, reinterpret_cast<const uint8_t*>(o->key.data()),
-                           reinterpret_cast<const uint8_t*>(it->key.data())) == 0;
-      };
-      auto nx = std::next(it);
-      bool alone = !(nx != idx.end() && same(nx)) && !(it != idx.begin() && same(std::prev(it)));
-      if (alone) --next.distinct[j];
-    }
+    for (size_t k = 0; k < meta_.keys.size(); ++k)
+      if (Alone(k, Find(k, KeyOf(s, k), slots_[s].offset))) --next.distinct[k];
+    std::vector<uint8_t> entry = EncodeDelete(slots_[s].offset);
+    next.sequence = commit_.sequence + 1;
+    next.logEnd = commit_.logEnd + entry.size();
+    next.recordCount = commit_.recordCount - 1;
+    st = AppendAndCommit(entry, next);
     if (st == kOk) {
-      std::vector<uint8_t> entry = EncodeDelete(target);
-      next.sequence = commit_.sequence + 1;
-      next.logEnd = commit_.logEnd + entry.size();
-      next.recordCount = commit_.recordCount - 1;
-      uint64_t entryOffset = commit_.logEnd;
-      st = AppendAndCommit(entry, next);
-      if (st == kOk) {
-        st = ApplyDelete(target, entryOffset);
-        commit_ = next;
-        loadedEnd_ = next.logEnd;
-      }
+      RemoveSlot(s);
+      commit_ = next;
+      loadedEnd_ = next.logEnd;
     }
   }
   Unlock();
@@ -530,8 +560,10 @@ int Table::ReadAll(std::vector<std::vector<uint8_t>>* records) {
     }
     return kOk;
   }
-  for (const IndexNode& n : index_[0]) {
-    if ((st = ReadRecord(n.offset, n.length, &rec)) != kOk) return st;
+  const OrderedIndex& idx = index_[0];
+  for (OrderedIndex::Pos p = idx.Begin(); !idx.IsEnd(p); p = idx.Next(p)) {
+    const Slot& s = slots_[idx.At(p)];
+    if ((st = ReadRecord(s.offset, s.length, &rec)) != kOk) return st;
     records->push_back(rec);
   }
   return kOk;
@@ -548,16 +580,23 @@ int Table::Verify(std::string* problem) {
   if (size < 0 || static_cast<uint64_t>(size) < commit_.logEnd) return fail(kIoError, "file shorter than its log");
   std::vector<uint8_t> rec;
   for (size_t k = 0; k < meta_.keys.size(); ++k) {
-    if (index_[k].size() != liveCount_) return fail(kIoError, "a key does not index every record");
-    const IndexNode* prev = nullptr;
-    for (const IndexNode& n : index_[k]) {
-      if ((st = ReadRecord(n.offset, n.length, &rec)) != kOk) return fail(st, "a record fails its checksum");
-      if (ExtractKey(meta_, k, rec.data()) != n.key) return fail(kIoError, "a key value differs from its record");
-      if (prev && !meta_.keys[k].duplicates &&
-          CompareKeys(meta_, k, reinterpret_cast<const uint8_t*>(prev->key.data()),
-                      reinterpret_cast<const uint8_t*>(n.key.data())) == 0)
-        return fail(kIoError, "a unique key holds a value twice");
-      prev = &n;
+    const OrderedIndex& idx = index_[k];
+    if (idx.size() != liveCount_) return fail(kIoError, "a key does not index every record");
+    bool first = true;
+    uint32_t prev = 0;
+    for (OrderedIndex::Pos p = idx.Begin(); !idx.IsEnd(p); p = idx.Next(p)) {
+      uint32_t s = idx.At(p);
+      if ((st = ReadRecord(slots_[s].offset, slots_[s].length, &rec)) != kOk)
+        return fail(st, "a record fails its checksum");
+      if (std::memcmp(ExtractKey(meta_, k, rec.data()).data(), KeyOf(s, k), meta_.keys[k].length) != 0)
+        return fail(kIoError, "a key value differs from its record");
+      if (!first) {
+        int c = CompareKeys(meta_, k, KeyOf(prev, k), KeyOf(s, k));
+        if (c > 0 || (c == 0 && (!meta_.keys[k].duplicates || slots_[prev].offset >= slots_[s].offset)))
+          return fail(kIoError, "a key is out of order or a unique key holds a value twice");
+      }
+      first = false;
+      prev = s;
     }
   }
   for (const auto& [offset, length] : keyless_)

@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/format.h"
 #include "engine/key_order.h"
+#include "engine/ordered_index.h"
 
 namespace engine {
 
@@ -20,25 +20,6 @@ namespace engine {
 std::array<uint8_t, 32> OwnerDigest(const std::array<uint8_t, 16>& salt, const std::string& name);
 
 enum class Access { kReadOnly, kNormal, kExclusive };
-
-struct IndexNode {
-  std::string key;      // the key value
-  uint64_t offset = 0;  // the record's insert entry: also its insertion order
-  uint32_t length = 0;  // the record's length
-};
-
-struct NodeLess {
-  const FileMeta* meta = nullptr;
-  size_t k = 0;
-  bool operator()(const IndexNode& a, const IndexNode& b) const {
-    int c = CompareKeys(*meta, k, reinterpret_cast<const uint8_t*>(a.key.data()),
-                        reinterpret_cast<const uint8_t*>(b.key.data()));
-    if (c != 0) return c < 0;
-    return a.offset < b.offset;  // equal keys keep insertion order
-  }
-};
-
-using Index = std::set<IndexNode, NodeLess>;
 
 // A record handed out by a Get.
 struct Found {
@@ -86,13 +67,29 @@ class Table {
   Table() = default;
   enum class CursorState { kNone, kOn, kBefore };
 
+  // A live record: where its insert entry lies, and its length. Its key
+  // values sit in keys_ at slot * keyBytes_.
+  struct Slot {
+    uint64_t offset = 0;
+    uint32_t length = 0;
+  };
+
+  const uint8_t* KeyOf(uint32_t slot, size_t k) const {
+    return keys_.data() + size_t{slot} * keyBytes_ + keyStart_[k];
+  }
+  // The first entry of key k at or after (value, offset).
+  OrderedIndex::Pos Find(size_t k, const uint8_t* value, uint64_t offset) const;
+  bool HasEqual(size_t k, const uint8_t* value) const;
+  // Whether the entry at p has neighbours with an equal key value.
+  bool Alone(size_t k, OrderedIndex::Pos p) const;
+
   int ReadCommits(Commit* newest, int* slot);
   int LoadTail(uint64_t from, uint64_t to);
-  int ApplyInsert(uint64_t offset, const uint8_t* record, uint32_t length);
+  int ApplyInsert(uint64_t offset, const uint8_t* record, uint32_t length, uint32_t* slotOut);
   int ApplyDelete(uint64_t target, uint64_t before);
+  void RemoveSlot(uint32_t slot);
   int ReadRecord(uint64_t offset, uint32_t length, std::vector<uint8_t>* out);
-  int Position(size_t k, Index::iterator it, Found* out);
-  bool HasEqual(size_t k, const std::string& key);
+  int Position(size_t k, OrderedIndex::Pos p, Found* out);
   int LockForChange();
   void Unlock();
   int AppendAndCommit(const std::vector<uint8_t>& entry, const Commit& next);
@@ -103,18 +100,31 @@ class Table {
   std::string path_;
   FileMeta meta_;
   Commit commit_;
-  int commitSlot_ = 0;               // which block holds commit_
+  int commitSlot_ = 0;                // which block holds commit_
   std::vector<uint8_t> commitBytes_;  // both blocks as last read
   bool loaded_ = false;
   uint64_t loadedEnd_ = 0;
   uint64_t liveCount_ = 0;
   std::vector<uint32_t> distinct_;
-  std::vector<Index> index_;
+
+  std::vector<Slot> slots_;
+  std::vector<uint32_t> freeSlots_;
+  std::vector<uint8_t> keys_;        // every slot's key values, keyBytes_ each
+  size_t keyBytes_ = 0;
+  std::vector<size_t> keyStart_;     // where key k's value starts in a slot's bytes
+  std::vector<OrderedIndex> index_;  // per key: slots in key order
   std::map<uint64_t, uint32_t> keyless_;  // live records of a file without keys
 
+  // The position: on a record (curSlot_), or just before where a deleted
+  // record was (beforeKey_, beforeOffset_). curPos_ is valid while the
+  // index's version is curVersion_.
   int curKey_ = -1;
   CursorState state_ = CursorState::kNone;
-  Index::iterator cur_;
+  uint32_t curSlot_ = 0;
+  OrderedIndex::Pos curPos_;
+  uint64_t curVersion_ = 0;
+  std::string beforeKey_;
+  uint64_t beforeOffset_ = 0;
 };
 
 }  // namespace engine

@@ -117,13 +117,13 @@ TEST_F(Durability, PowerCutKeepsEveryAnsweredChange) {
   for (int round = 0; round < 300; ++round) {
     SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round));
     std::string p = dir.path() + "/P" + std::to_string(round) + ".DAT";
-    ASSERT_EQ(engine::CreateFile(p, Def()), 0);
     std::set<uint32_t> model;
     std::set<uint32_t> withInflight;
     bool inflight = false;
     {
       FaultFs fs;
-      fs.dieAt = static_cast<int>(rng() % 60);
+      ASSERT_EQ(engine::CreateFile(p, Def()), 0);
+      fs.dieAt = fs.changeCalls + static_cast<int>(rng() % 60);
       Open f(p);
       ASSERT_EQ(f.status, 0);
       for (uint32_t op = 0; op < 30 && !fs.dead; ++op) {

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <random>
+
 #include "engine_test_util.h"
+#include "fault_fs.h"
 #include "run_process.h"
 
 namespace {
@@ -365,6 +369,45 @@ TEST_F(EntryOps, PositionBlocksThatAreNotOpenGive3) {
   EXPECT_EQ(engine::Entry(kReset, nullptr, nullptr, nullptr, nullptr, 0, 0), 0);
   EXPECT_EQ(engine::Entry(kGetFirst, g.pb, data, &len, key, 255, 0), 3);
   EXPECT_EQ(len, sizeof data);
+}
+
+// Enough records to spread each key's index over many chunks.
+TEST_F(EntryOps, ManyRecordsInRandomOrderScanSorted) {
+  std::mt19937 rng(5);
+  std::vector<int> ids(20000);
+  for (size_t i = 0; i < ids.size(); ++i) ids[i] = static_cast<int>(i);
+  std::shuffle(ids.begin(), ids.end(), rng);
+  std::vector<Bytes> records;
+  for (int id : ids) records.push_back(Person(id, std::string(1, static_cast<char>('a' + id % 26)), id % 251));
+  size_t failed = 0;
+  ASSERT_EQ(engine::InsertRecords(path, "", records), 0);
+  // A batch repeating a unique key stores nothing and names the record.
+  std::vector<Bytes> clash = {Person(30000, "x"), Person(5, "y")};
+  EXPECT_EQ(engine::InsertRecords(path, "", clash, &failed), 5);
+  EXPECT_EQ(failed, 1u);
+  FaultFs fs;  // thousands of deletes: skip the real syncs
+  Open f(path);
+  // Delete every third id through Get Equal.
+  for (int id = 0; id < 20000; id += 3) {
+    ASSERT_EQ(f.Equal(0, Id(id)), 0);
+    ASSERT_EQ(f.Delete(), 0);
+  }
+  auto byId = f.Scan(0);
+  ASSERT_EQ(byId.size(), 20000u - 6667u);
+  for (size_t i = 1; i < byId.size(); ++i) ASSERT_LT(U16(byId[i - 1], 0), U16(byId[i], 0));
+  // Key 1: names case-insensitively, equal names in insertion order.
+  std::vector<std::pair<int, size_t>> expected;  // (name letter, insertion index)
+  for (size_t i = 0; i < ids.size(); ++i)
+    if (ids[i] % 3 != 0) expected.push_back({ids[i] % 26, i});
+  std::sort(expected.begin(), expected.end());
+  auto byName = f.Scan(1);
+  ASSERT_EQ(byName.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(U16(byName[i], 0), ids[expected[i].second]) << i;
+  Bytes stat;
+  ASSERT_EQ(f.Stat(&stat), 0);
+  EXPECT_EQ(U32(stat, 16 + 6), 13333u);  // distinct ids
+  EXPECT_EQ(U32(stat, 32 + 6), 26u);     // distinct names
+  EXPECT_EQ(engine::VerifyFile(path, ""), 0);
 }
 
 TEST_F(EntryOps, UnknownOperationGives1) {
