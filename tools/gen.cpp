@@ -122,12 +122,8 @@ struct Table {
 const char* const kTableWords[] = {"Customer", "Vendor",  "Item",    "Order",   "Invoice",
                                    "Payment",  "Stock",   "Ledger",  "Account", "Employee",
                                    "Project",  "Shipment", "Contract", "Asset", "Budget"};
-const char* const kColumnWords[] = {"Code",   "Name",  "Descr", "Amount", "Qty",  "Price",
-                                    "Date",   "Status", "Ref",  "Note",   "Group", "Region",
-                                    "Phone",  "City",  "Zip",   "Rate",   "Flag",  "Level"};
-
 std::string TableName(const Table& t) {
-  return kTableWords[t.number % std::size(kTableWords)] + std::to_string(t.number);
+  return kTableWords[static_cast<size_t>(t.number) % std::size(kTableWords)] + std::to_string(t.number);
 }
 // The data file's path; FILE.DDF holds it with a backslash, as written on
 // the platform the dictionaries come from.
@@ -136,9 +132,20 @@ std::string DataPath(const Table& t, char separator) {
   std::snprintf(buf, sizeof buf, "DATA%cT%05d.DAT", separator, t.number);
   return buf;
 }
-std::string ColumnName(int c) {
+
+// Column names that fit their type, numbered to stay unique in the table.
+const char* const kTextWords[] = {"Code", "Name", "Descr", "City", "Ref", "Note", "Region", "Phone"};
+const char* const kNumberWords[] = {"Amount", "Qty", "Price", "Rate", "Level", "Count", "Seq"};
+const char* const kDateWords[] = {"Date", "Due", "Since", "Until"};
+std::string ColumnName(int c, uint8_t type) {
   if (c == 0) return "Id";
-  return kColumnWords[c % std::size(kColumnWords)] + std::to_string(c);
+  const size_t i = static_cast<size_t>(c);
+  switch (type) {
+    case 0: case 10: case 11: return kTextWords[i % std::size(kTextWords)] + std::to_string(c);
+    case 3: case 4: return kDateWords[i % std::size(kDateWords)] + std::to_string(c);
+    case 7: return "Flag" + std::to_string(c);
+    default: return kNumberWords[i % std::size(kNumberWords)] + std::to_string(c);
+  }
 }
 
 // A column for one key segment kind. Unique keys need a first column wide
@@ -638,12 +645,14 @@ struct Rows {
 
 void TableRows(const Table& t, const std::array<uint8_t, engine::kAcsSize>& acs, Rows* rows) {
   rows->file.push_back(FileRow(t.id, TableName(t), DataPath(t, '\\')));
-  for (const NamedIndex& n : t.named)
-    rows->field.push_back(FieldRow(n.id, t.id, "By" + ColumnName(n.column), 255,
-                                   t.cols[static_cast<size_t>(n.column)].offset, 0, 0, 0));
+  for (const NamedIndex& n : t.named) {
+    const Column& at = t.cols[static_cast<size_t>(n.column)];
+    rows->field.push_back(
+        FieldRow(n.id, t.id, "By" + ColumnName(n.column, at.type), 255, at.offset, 0, 0, 0));
+  }
   for (size_t c = 0; c < t.cols.size(); c++) {
     const Column& col = t.cols[c];
-    rows->field.push_back(FieldRow(col.id, t.id, ColumnName(static_cast<int>(c)), col.type,
+    rows->field.push_back(FieldRow(col.id, t.id, ColumnName(static_cast<int>(c), col.type), col.type,
                                    col.offset, col.size, col.dec, col.flags));
   }
   for (size_t k = 0; k < t.keys.size(); k++) {
