@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 #include <nlohmann/json.hpp>
 
 #include "engine/engine.h"
@@ -167,6 +168,32 @@ std::map<std::string, std::string> OtherFiles(const std::string& dir) {
     files[rel] = ReadFileBytes(e.path().string());
   }
   return files;
+}
+
+std::set<std::string> TablesWithErrorLines(const std::string& out) {
+  static const std::regex header("Inconsistency Found: Key 1, Segment 0 for (T[0-9]+)\\.Name\\.");
+  std::set<std::string> tables;
+  std::string current;
+  for (const std::string& line : Lines(out)) {
+    std::smatch m;
+    if (std::regex_match(line, m, header)) current = m[1];
+    if (line.rfind(" Error", 0) == 0) tables.insert(current);
+  }
+  return tables;
+}
+
+AttribState ExpectedAfterFailures(const RepairDatabase& db, const std::set<std::string>& failed,
+                                  bool oneFailure) {
+  AttribState expected = db.repaired();
+  for (const auto& t : db.tables()) {
+    if (!failed.count(t.name)) continue;
+    if (oneFailure && t.repair == Repair::kDeleteInvalid) continue;
+    const std::string key = AttribKey(t.columnId);
+    expected.erase(key);
+    auto it = db.original().find(key);
+    if (it != db.original().end()) expected[key] = it->second;
+  }
+  return expected;
 }
 
 int SpawnQuiet(const std::vector<std::string>& argv, const std::string& cwd) {

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,17 @@ std::string ReadAttrib(const std::string& dir, AttribState* state,
 // repaired record (absence included), else the first key that holds neither.
 std::string CheckOriginalOrRepaired(const AttribState& state, const AttribState& original,
                                     const AttribState& repaired);
+
+// The tables whose repair printed an error line (" Error..."), found by the
+// report header before it.
+std::set<std::string> TablesWithErrorLines(const std::string& out);
+
+// ATTRIB.DDF after a whole repair in which the tables named failed their
+// repair and kept their original record. With oneFailure, a failed delete of
+// an invalid record is followed by the same segment's second delete (the
+// record also counts as an extra one), which then succeeds.
+AttribState ExpectedAfterFailures(const RepairDatabase& db, const std::set<std::string>& failed,
+                                  bool oneFailure);
 
 // The key of ATTRIB.DDF for a column's "O" record.
 std::string AttribKey(int columnId);
