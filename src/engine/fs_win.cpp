@@ -145,7 +145,9 @@ class WindowsFileSystem : public FileSystem {
     if (kind == LockKind::kUnlock) {
       if (UnlockFileEx(h, 0, 1, 0, &ov)) return 0;
       // Releasing a byte that is not locked is not an error, as on POSIX.
-      return GetLastError() == ERROR_NOT_LOCKED ? 0 : LastError();
+      // Windows says ERROR_NOT_LOCKED, wine ERROR_LOCK_VIOLATION.
+      DWORD e = GetLastError();
+      return e == ERROR_NOT_LOCKED || e == ERROR_LOCK_VIOLATION ? 0 : FromWin32(e);
     }
     DWORD flags = LOCKFILE_FAIL_IMMEDIATELY;
     if (kind == LockKind::kExclusive) flags |= LOCKFILE_EXCLUSIVE_LOCK;
