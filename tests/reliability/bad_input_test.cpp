@@ -224,6 +224,7 @@ TEST_F(BadInput, Locations) {
   AddTable(d, 33, "Folder", "DATA");
   AddTable(d, 34, "Outside", "..\\outside\\DATA\\A.DAT");
   AddTable(d, 35, "System", "../../../../../../../../etc/passwd");
+  AddTable(d, 36, "Self", "ATTRIB.DDF");  // a dictionary, open twice at once
   const std::string dir = Build(d, "locations");
   const auto before = Files(dir);
 
@@ -236,7 +237,7 @@ TEST_F(BadInput, Locations) {
       "Btrieve File   Not Found.\n",      // blanks: one blank is kept
       "Btrieve File " + sixtyFour + " Not Found.\n",
       "Working On Table Folder...\nBtrieve File DATA Not Found.\n",
-      "Working On Table Outside...\nWorking On Table System...\n",
+      "Working On Table Outside...\nWorking On Table Self...\nUnable To Match Table Self",
       "Btrieve File ../../../../../../../../etc/passwd Not Found.\n",
       "Done.\n",
   };
