@@ -6,7 +6,7 @@
 // the folders of PATH. The current folder is usually a database folder,
 // and a wbtrv32.dll planted there must never run, so it is skipped even
 // when PATH names it, and relative PATH entries (which name it too) are
-// skipped. The search is done here and the library loaded by its full path,
+// skipped; only when it is the program's own folder is it searched. The search is done here and the library loaded by its full path,
 // because not every Windows-compatible loader honours SetDllDirectory("").
 #include <windows.h>
 
@@ -47,14 +47,16 @@ bool IsAbsolute(const char* folder) {
   return drive || share;
 }
 
+enum class Trust { kAlways, kUnlessCurrent };
+
 // Sets candidate to folder\wbtrv32.dll when that file exists. Skips relative
-// folders and the current folder.
-bool TryFolder(const char* folder) {
+// folders, and the current folder unless the folder is trusted always.
+bool TryFolder(const char* folder, Trust trust) {
   if (!IsAbsolute(folder)) return false;
   DWORD n = GetFullPathNameA(folder, kPathRoom, fullFolder, nullptr);
   if (n == 0 || n >= kPathRoom) return false;
   TrimSeparators(fullFolder);
-  if (lstrcmpiA(fullFolder, currentFolder) == 0) return false;
+  if (trust == Trust::kUnlessCurrent && lstrcmpiA(fullFolder, currentFolder) == 0) return false;
   size_t length = strlen(fullFolder);
   bool separator = fullFolder[length - 1] == '\\';
   if (length + 1 + sizeof kClientLibrary > kPathRoom) return false;
@@ -75,7 +77,7 @@ bool TryFolderList(char* list) {
       size_t n = strlen(start);
       if (n > 0 && start[n - 1] == '"') start[n - 1] = '\0';
     }
-    if (TryFolder(start)) return true;
+    if (TryFolder(start, Trust::kUnlessCurrent)) return true;
     if (end == nullptr) break;
     start = end + 1;
   }
@@ -88,20 +90,21 @@ bool FindClientLibrary() {
   if (n == 0 || n >= kPathRoom) return false;
   TrimSeparators(currentFolder);
 
-  // The program's own folder.
+  // The program's own folder, where the user put the program: trusted even
+  // when the program runs from it.
   n = GetModuleFileNameA(nullptr, searchPath, kPathRoom);
   if (n > 0 && n < kPathRoom) {
     char* slash = strrchr(searchPath, '\\');
     if (slash != nullptr) {
       *slash = '\0';
       if (strchr(searchPath, '\\') == nullptr) strcat(searchPath, "\\");  // "C:" is relative
-      if (TryFolder(searchPath)) return true;
+      if (TryFolder(searchPath, Trust::kAlways)) return true;
     }
   }
   n = GetSystemDirectoryA(searchPath, kPathRoom);
-  if (n > 0 && n < kPathRoom && TryFolder(searchPath)) return true;
+  if (n > 0 && n < kPathRoom && TryFolder(searchPath, Trust::kAlways)) return true;
   n = GetWindowsDirectoryA(searchPath, kPathRoom);
-  if (n > 0 && n < kPathRoom && TryFolder(searchPath)) return true;
+  if (n > 0 && n < kPathRoom && TryFolder(searchPath, Trust::kAlways)) return true;
   n = GetEnvironmentVariableA("PATH", searchPath, sizeof searchPath);
   return n > 0 && n < sizeof searchPath && TryFolderList(searchPath);
 }
