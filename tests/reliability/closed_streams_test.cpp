@@ -1,9 +1,9 @@
-// Started with standard input, output or error closed (as `scrutor ... >&-`
-// or a careless parent does), the program must not take a dictionary or data
-// file for one of its streams: the next file opened would otherwise get the
-// free descriptor, and the spinner, the report or the key poll would use it.
+// Standard streams that are closed at start or go away during the run: the
+// program must not take a dictionary or data file for one of its streams,
+// and must not leave a repair half-done because nobody reads its report.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +64,48 @@ TEST(ClosedStandardStreams, DISABLED_NoFileIsWrittenThroughAClosedStream) {
     ASSERT_EQ(ReadAttrib(dir, &state), "");
     EXPECT_EQ(state, db.repaired());
   }
+}
+
+// FAULT (in the driver's start-up, not yet fixed): when the reader of
+// standard output goes away (`scrutor "*" /A /F | head`), the next flush of
+// the report raises SIGPIPE, which ends the process at once: the repair stops
+// half-way and nothing says so. Write errors on the report are meant to be
+// ignored. Fix: ignore SIGPIPE at start, so that a failed write returns EPIPE,
+// is ignored like any other write error, and the run finishes.
+TEST(ClosedStandardStreams, DISABLED_ReaderGoneMidRunDoesNotStopTheRepair) {
+  RepairDatabase db(80);
+  ASSERT_TRUE(db.ok()) << db.error();
+  TempDir work;
+  const std::string dir = work.path() + "/db";
+  db.CopyTo(dir);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(fds[1], 1);
+    dup2(null, 2);
+    close(fds[0]);
+    close(fds[1]);
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    // As a shell starts it: the test process ignores SIGPIPE, and an ignored
+    // signal stays ignored across exec.
+    signal(SIGPIPE, SIG_DFL);
+    // /D makes the report long enough to be flushed during the run.
+    execl(SCRUTOR_BIN, SCRUTOR_BIN, "*", "/A", "/F", "/D", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // The reader is gone before the first line.
+  close(fds[0]);
+  close(fds[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status)) : "");
+  AttribState state;
+  ASSERT_EQ(ReadAttrib(dir, &state), "");
+  EXPECT_EQ(state, db.repaired());
 }
 
 }  // namespace
