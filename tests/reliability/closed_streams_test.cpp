@@ -66,6 +66,34 @@ TEST(ClosedStandardStreams, DISABLED_NoFileIsWrittenThroughAClosedStream) {
   }
 }
 
+// Standard output and error on a full disk: every write of the report fails
+// and is ignored; the repair is finished all the same.
+TEST(ClosedStandardStreams, FullDiskForTheReportDoesNotStopTheRepair) {
+  RepairDatabase db(40);
+  ASSERT_TRUE(db.ok()) << db.error();
+  TempDir work;
+  const std::string dir = work.path() + "/db";
+  db.CopyTo(dir);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int full = open("/dev/full", O_WRONLY);
+    int null = open("/dev/null", O_RDONLY);
+    if (full < 0 || null < 0) _exit(126);
+    dup2(null, 0);
+    dup2(full, 1);
+    dup2(full, 2);
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    execl(SCRUTOR_BIN, SCRUTOR_BIN, "*", "/A", "/F", "/D", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  AttribState state;
+  ASSERT_EQ(ReadAttrib(dir, &state), "");
+  EXPECT_EQ(state, db.repaired());
+}
+
 // FAULT (in the driver's start-up, not yet fixed): when the reader of
 // standard output goes away (`scrutor "*" /A /F | head`), the next flush of
 // the report raises SIGPIPE, which ends the process at once: the repair stops
