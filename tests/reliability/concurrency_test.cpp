@@ -2,9 +2,13 @@
 // run alone leaves it, with no key held twice and no record lost, and the
 // only trace of the contention is the repair's error lines.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -77,6 +81,43 @@ TEST(ConcurrentRepairs, TwoRunsLeaveWhatOneRunLeaves) {
     std::filesystem::remove_all(dir);
   }
   std::printf("runs with a repair error line: %d of %d\n", contended, 2 * kRounds);
+}
+
+// One of two competing runs killed at a random moment: its locks go with it,
+// and the other run still leaves ATTRIB.DDF as one run alone does.
+TEST(ConcurrentRepairs, OneOfTwoKilledTheOtherFinishes) {
+  RepairDatabase db(kTables);
+  ASSERT_TRUE(db.ok()) << db.error();
+  TempDir work;
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> moment(0, 60000);
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string dir = work.path() + "/r" + std::to_string(round);
+    db.CopyTo(dir);
+    const int delay = moment(rng);
+    ProcessResult survivor;
+    std::thread other([&] {
+      survivor = RunProcess({SCRUTOR_BIN, "*", "/A", "/F"}, dir, "", true);
+    });
+    pid_t victim = SpawnQuiet({SCRUTOR_BIN, "*", "/A", "/F"}, dir);
+    usleep(static_cast<useconds_t>(delay));
+    kill(victim, SIGKILL);
+    int status = 0;
+    waitpid(victim, &status, 0);
+    other.join();
+
+    EXPECT_EQ(survivor.exitCode, 0) << survivor.err;
+    for (const std::string& line : Lines(survivor.out)) {
+      EXPECT_TRUE(IsExpectedOutLine(line)) << line;
+    }
+    AttribState state;
+    ASSERT_EQ(ReadAttrib(dir, &state), "");
+    EXPECT_EQ(state, db.repaired());
+    std::filesystem::remove_all(dir);
+  }
 }
 
 }  // namespace
