@@ -2,7 +2,7 @@
 // on it at the same safe point as elsewhere (before the next table, after
 // the dictionaries are closed and the record manager reset), then flushes
 // its output and ends with the code of an interrupted console program. A
-// second one before then is left to the system, which ends the process.
+// second one before then ends the process at once, with the same code.
 #include <windows.h>
 
 #include <cstdio>
@@ -20,8 +20,9 @@ volatile LONG pendingEvent = 0;
 
 BOOL WINAPI OnControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  // FALSE passes a second event on to the default handler.
-  return InterlockedExchange(&pendingEvent, 1) == 0 ? TRUE : FALSE;
+  if (InterlockedExchange(&pendingEvent, 1) == 0) return TRUE;
+  // Asked twice: end now, as the system's own handler would.
+  ExitProcess(kControlCExit);
 }
 
 }  // namespace
