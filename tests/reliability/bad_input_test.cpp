@@ -4,6 +4,7 @@
 // must never crash, must say what it could not do, must go on where it can,
 // and must change no file (no /F here).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -285,6 +286,32 @@ TEST_F(BadInput, EmptyDamagedAndHugeDataFiles) {
   EXPECT_TRUE(Has(r.out, "Files Processed = ")) << r.out;
   EXPECT_EQ(Files(dir), before);
   EXPECT_EQ(fs::file_size(dir + "/DATA/HUGE.DAT"), 8ull << 30);
+}
+
+TEST_F(BadInput, SpecialFilesAreRefusedWithoutWaiting) {
+  // A named pipe would block the first read for ever; a device never ends.
+  json d = BaseDescription();
+  AddTable(d, 50, "Pipe", "DATA\\PIPE.DAT");
+  AddTable(d, 51, "Zeros", "/dev/zero");
+  const std::string dir = Build(d, "special");
+  ASSERT_EQ(mkfifo((dir + "/DATA/PIPE.DAT").c_str(), 0644), 0);
+  ProcessResult r = Scrutor(dir, {"*", "/T"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "Btrieve File DATA\\PIPE.DAT Not Found.\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Btrieve File /dev/zero Not Found.\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Done.\n"));
+
+  // A dictionary that is a named pipe, or a link to a device.
+  fs::remove(dir + "/FILE.DDF");
+  ASSERT_EQ(mkfifo((dir + "/FILE.DDF").c_str(), 0644), 0);
+  r = Scrutor(dir, {"*"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Unable to Open Dictionary Files - Status ")) << r.err;
+  fs::remove(dir + "/FILE.DDF");
+  fs::create_symlink("/dev/urandom", dir + "/FILE.DDF");
+  r = Scrutor(dir, {"*"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Unable to Open Dictionary Files - Status ")) << r.err;
 }
 
 TEST_F(BadInput, ArgumentCountsAndControlCharacters) {
