@@ -20,7 +20,7 @@ namespace reliability {
 namespace {
 
 constexpr int kTables = 120;
-constexpr int kRounds = 8;
+const int kRounds = Rounds(8);
 
 // Every line a repair run may print on standard output for this database,
 // contention included.

@@ -20,7 +20,7 @@ namespace reliability {
 namespace {
 
 constexpr int kTables = 80;
-constexpr int kRounds = 30;
+const int kRounds = Rounds(30);
 
 // A line of /A output that /F could have acted on.
 bool IsRepairableDifference(const std::string& line) {

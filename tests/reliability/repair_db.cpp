@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <nlohmann/json.hpp>
@@ -194,6 +195,12 @@ AttribState ExpectedAfterFailures(const RepairDatabase& db, const std::set<std::
     if (it != db.original().end()) expected[key] = it->second;
   }
   return expected;
+}
+
+int Rounds(int defaultRounds) {
+  const char* v = std::getenv("SCRUTOR_RELIABILITY_ROUNDS");
+  int n = v ? std::atoi(v) : 0;
+  return n > 0 ? n : defaultRounds;
 }
 
 int SpawnQuiet(const std::vector<std::string>& argv, const std::string& cwd) {

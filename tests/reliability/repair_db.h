@@ -83,6 +83,10 @@ std::string AttribKey(int columnId);
 // The bytes of every file under dir except ATTRIB.DDF, by relative path.
 std::map<std::string, std::string> OtherFiles(const std::string& dir);
 
+// Rounds of a randomized test: SCRUTOR_RELIABILITY_ROUNDS when set (for
+// longer soak runs), else the default.
+int Rounds(int defaultRounds);
+
 // Starts a program with its standard streams on /dev/null; returns its pid.
 int SpawnQuiet(const std::vector<std::string>& argv, const std::string& cwd);
 

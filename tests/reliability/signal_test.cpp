@@ -27,7 +27,7 @@ namespace reliability {
 namespace {
 
 constexpr int kTables = 80;
-constexpr int kRounds = 8;
+const int kRounds = Rounds(8);
 
 struct Outcome {
   int waitStatus = 0;
