@@ -64,8 +64,13 @@ int Table::Refresh(bool needIndex) {
   int slot = 0;
   int st = ReadCommits(&newest, &slot);
   if (st != kOk) return st;
-  // The sequence and the committed end only ever grow.
-  if (newest.sequence < commit_.sequence || newest.logEnd < commit_.logEnd) return kIoError;
+  // The sequence and the committed end only grow, except when a writer
+  // whose sync failed took its commit back after this open had read it: then
+  // what was read past the commit now current is forgotten and reread.
+  if (newest.sequence < commit_.sequence || newest.logEnd < commit_.logEnd) {
+    if (loaded_) needIndex = true;
+    DropIndex();
+  }
   commit_ = newest;
   commitSlot_ = slot;
   if (!loaded_ && !needIndex) return kOk;

@@ -26,6 +26,7 @@ void FaultFs::ResetCounters() {
 
 int FaultFs::Change() {
   int n = changeCalls++;
+  if (onChange) onChange(n);
   if (dieAt >= 0 && n >= dieAt) dead = true;
   if (dead) return engine::kFsIo;
   if (n == failAt) return failError;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -28,6 +29,8 @@ class FaultFs : public engine::FileSystem {
   // disk, as if the process had died there (-1: never).
   int dieAt = -1;
   bool dead = false;
+  // Called at the start of every changing call with its number.
+  std::function<void(int)> onChange;
   // Lock always answers busy.
   bool locksBusy = false;
   // Whether Sync reaches the disk. Power cuts are simulated, so the tests
