@@ -1,6 +1,7 @@
-// Standard-stream setup on Windows: a static output buffer (no heap) and
-// the C runtime's text mode, as Windows console programs write. The runtime
-// has no line buffering, so a console gets each write at once instead.
+// Standard-stream setup on Windows: a static output buffer (no heap), an
+// unbuffered standard error, and the C runtime's text mode, as Windows
+// console programs write. The runtime has no line buffering, so a console
+// gets each write at once instead.
 #include <windows.h>
 
 #include <cstdio>
@@ -33,6 +34,9 @@ bool SameFile(HANDLE a, HANDLE b) {
 }  // namespace
 
 void PrepareStandardStreams() {
+  // The C runtime gives standard error a buffer of its own once it is
+  // redirected; unbuffered, the spinner and error lines go out when written.
+  setvbuf(stderr, nullptr, _IONBF, 0);
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   bool console = IsConsole(out);
