@@ -38,13 +38,12 @@ int RunWithClosed(const std::string& dir, const std::vector<int>& closed,
   return status;
 }
 
-// FAULT (in the driver's start-up, not yet fixed): with a standard descriptor
-// closed, the record manager's first Opens get descriptors 0 to 2, and the
-// spinner (standard error) and the report (standard output) are written into
-// FILE.DDF or FIELD.DDF at offset 0, destroying them; with standard input
-// closed, the Escape poll reads bytes of a dictionary as keys. Fix: at the
-// start of main(), open /dev/null until descriptors 0, 1 and 2 are all taken.
-TEST(ClosedStandardStreams, DISABLED_NoFileIsWrittenThroughAClosedStream) {
+// With a standard descriptor closed, the record manager's first Opens would
+// get descriptors 0 to 2, and the spinner (standard error) and the report
+// (standard output) would be written into FILE.DDF or FIELD.DDF at offset 0;
+// with standard input closed, the Escape poll would read a dictionary's bytes
+// as keys. The driver takes every closed one with /dev/null at start.
+TEST(ClosedStandardStreams, NoFileIsWrittenThroughAClosedStream) {
   RepairDatabase db(8);
   ASSERT_TRUE(db.ok()) << db.error();
   TempDir work;
@@ -94,13 +93,11 @@ TEST(ClosedStandardStreams, FullDiskForTheReportDoesNotStopTheRepair) {
   EXPECT_EQ(state, db.repaired());
 }
 
-// FAULT (in the driver's start-up, not yet fixed): when the reader of
-// standard output goes away (`scrutor "*" /A /F | head`), the next flush of
-// the report raises SIGPIPE, which ends the process at once: the repair stops
-// half-way and nothing says so. Write errors on the report are meant to be
-// ignored. Fix: ignore SIGPIPE at start, so that a failed write returns EPIPE,
-// is ignored like any other write error, and the run finishes.
-TEST(ClosedStandardStreams, DISABLED_ReaderGoneMidRunDoesNotStopTheRepair) {
+// When the reader of standard output goes away (`scrutor "*" /A /F | head`),
+// the next flush of the report would raise SIGPIPE and end the process with
+// the repair half-way. SIGPIPE is ignored, so the failed write is ignored like
+// any other write error and the run finishes.
+TEST(ClosedStandardStreams, ReaderGoneMidRunDoesNotStopTheRepair) {
   RepairDatabase db(80);
   ASSERT_TRUE(db.ok()) << db.error();
   TempDir work;
