@@ -74,7 +74,8 @@ int OpenOp(uint8_t* block, const uint8_t* data, const uint32_t* dataLength, cons
 int Deliver(const Found& f, uint8_t* data, uint32_t* dataLength, uint8_t* key) {
   uint32_t len = static_cast<uint32_t>(f.record.size());
   uint32_t room = *dataLength;
-  std::memcpy(data, f.record.data(), len < room ? len : room);
+  uint32_t n = len < room ? len : room;
+  if (n > 0) std::memcpy(data, f.record.data(), n);
   if (key != nullptr) std::memcpy(key, f.key.data(), f.key.size());
   if (len > room) return kDataLength;
   *dataLength = len;
@@ -99,7 +100,7 @@ int GetOp(Table* t, uint32_t op, uint8_t* data, uint32_t* dataLength, uint8_t* k
 }
 
 int InsertOp(Table* t, const uint8_t* data, const uint32_t* dataLength, uint8_t* key, uint8_t keyNumber) {
-  if (data == nullptr || dataLength == nullptr) return kDataLength;
+  if (dataLength == nullptr || (data == nullptr && *dataLength > 0)) return kDataLength;
   int positionKey = -1;
   size_t keys = t->meta().keys.size();
   if (static_cast<int8_t>(keyNumber) != -1 && keys > 0) {

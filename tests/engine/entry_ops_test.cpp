@@ -163,6 +163,19 @@ TEST_F(EntryOps, NothingWrittenPastTheKeyLength) {
   EXPECT_EQ(f.Next(1, &rec), 9);
 }
 
+TEST_F(EntryOps, InsertWithKeyMinusOneKeepsThePositionAndTheKeyBuffer) {
+  Open f(path);
+  Fill(f);
+  ASSERT_EQ(f.Equal(0, Id(2)), 0);
+  Bytes key;
+  ASSERT_EQ(f.Insert(Person(9, "Zed"), 0xFF, &key), 0);
+  EXPECT_EQ(key, Bytes(255, 0));
+  Bytes rec;
+  ASSERT_EQ(f.Next(0, &rec), 0);
+  EXPECT_EQ(rec[0], 3);
+  EXPECT_EQ(f.Scan(0).size(), 5u);
+}
+
 TEST_F(EntryOps, UniqueKeyRefusesDuplicatesAndChangesNothing) {
   Open f(path);
   Fill(f);
@@ -408,6 +421,29 @@ TEST_F(EntryOps, ManyRecordsInRandomOrderScanSorted) {
   EXPECT_EQ(U32(stat, 16 + 6), 13333u);  // distinct ids
   EXPECT_EQ(U32(stat, 32 + 6), 26u);     // distinct names
   EXPECT_EQ(engine::VerifyFile(path, ""), 0);
+}
+
+TEST_F(EntryOps, FileWithoutKeysKeepsInsertionOrder) {
+  engine::FileDef def;
+  def.recordLength = 0;
+  def.variable = true;
+  def.maxRecordLength = 10;
+  std::string p = dir.path() + "/NOKEYS.DAT";
+  ASSERT_EQ(engine::CreateFile(p, def), 0);
+  Open f(p);
+  ASSERT_EQ(f.Insert(Str("zz"), 7), 0);
+  ASSERT_EQ(f.Insert(Bytes{}), 0);
+  ASSERT_EQ(f.Insert(Str("aa")), 0);
+  EXPECT_EQ(f.First(0), 6);
+  Bytes stat;
+  ASSERT_EQ(f.Stat(&stat), 0);
+  EXPECT_EQ(stat.size(), 16u);
+  EXPECT_EQ(stat[4], 0);
+  EXPECT_EQ(U32(stat, 6), 3u);
+  std::vector<Bytes> records;
+  ASSERT_EQ(engine::ReadAllRecords(p, "", &records), 0);
+  EXPECT_EQ(records, (std::vector<Bytes>{Str("zz"), Bytes{}, Str("aa")}));
+  EXPECT_EQ(engine::VerifyFile(p, ""), 0);
 }
 
 TEST_F(EntryOps, UnknownOperationGives1) {
