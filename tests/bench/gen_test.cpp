@@ -164,6 +164,25 @@ TEST(GenTest, RecordsAndSparseSizeKeepDataFilesValid) {
   EXPECT_EQ(Stat(r.out, "Files Processed"), 3);
 }
 
+// A generated database is an ordinary one: its description, built again,
+// gives the same bytes.
+TEST(GenTest, ExportAndBuildGiveTheSameFiles) {
+  TempDir tmp;
+  Gen(tmp.path() + "/gen", {"--tables", "15", "--records", "4", "--drift", "0.4"});
+  ProcessResult ex = RunProcess({SCRUTOR_DB_BIN, "export", tmp.path() + "/gen", "--records"}, "",
+                                "", true);
+  ASSERT_EQ(ex.exitCode, 0) << ex.err;
+  WriteFileBytes(tmp.path() + "/db.json", ex.out);
+  ProcessResult b = RunProcess({SCRUTOR_DB_BIN, "build", tmp.path() + "/db.json",
+                                tmp.path() + "/built"}, "", "", true);
+  ASSERT_EQ(b.exitCode, 0) << b.err;
+  std::vector<std::string> names = Files(tmp.path() + "/gen");
+  ASSERT_EQ(names, Files(tmp.path() + "/built"));
+  for (const std::string& n : names)
+    EXPECT_EQ(ReadFileBytes(tmp.path() + "/gen/" + n), ReadFileBytes(tmp.path() + "/built/" + n))
+        << n;
+}
+
 TEST(GenTest, RefusesWhatItCannotWrite) {
   TempDir tmp;
   struct Case {
