@@ -314,6 +314,26 @@ TEST_F(BadInput, SpecialFilesAreRefusedWithoutWaiting) {
   EXPECT_TRUE(Has(r.err, "Unable to Open Dictionary Files - Status ")) << r.err;
 }
 
+TEST_F(BadInput, SixtyFiveThousandColumnsAtOneOffset) {
+  // Column ids are a unique 16-bit key of FIELD.DDF, so a real file holds at
+  // most 65,536 columns: 65,000 named indexes at offset 0, then the column.
+  json d = BaseDescription();
+  AddTable(d, 60, "Wide", "DATA\\A.DAT");
+  d["fields"].erase(d["fields"].end() - 1);
+  for (int i = 0; i < 65000; ++i) {
+    d["fields"].push_back({{"id", 300 + i}, {"table", 60}, {"name", "ByCode"}, {"type", 255},
+                           {"offset", 0}, {"size", 4}});
+  }
+  d["fields"].push_back({{"id", 200}, {"table", 60}, {"name", "Code"}, {"type", 14},
+                         {"offset", 0}, {"size", 4}});
+  d["indexes"].back()["field"] = 200;
+  const std::string dir = Build(d, "wide");
+  ProcessResult r = Scrutor(dir, {"Wide", "/S"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "Indices Verified= 1\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Indices Corrupt = 0\n")) << r.out;
+}
+
 TEST_F(BadInput, ArgumentCountsAndControlCharacters) {
   const std::string dir = Build(BaseDescription(), "args");
   const auto before = Files(dir);
