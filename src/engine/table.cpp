@@ -59,14 +59,27 @@ int Table::ReadCommits(Commit* newest, int* slot) {
   return kOk;
 }
 
+// Readers hold the change byte shared while they read the commit and the
+// entries it covers, so they never see a change in progress (one whose
+// commit might still be taken back). A change already holds it exclusive.
 int Table::Refresh(bool needIndex) {
+  if (changing_) return RefreshLocked(needIndex);
+  int st = LockChangeByte(LockKind::kShared);
+  if (st != kOk) return st;
+  st = RefreshLocked(needIndex);
+  CurrentFileSystem()->Lock(fd_, kChangeLockByte, LockKind::kUnlock);
+  return st;
+}
+
+int Table::RefreshLocked(bool needIndex) {
   Commit newest;
   int slot = 0;
   int st = ReadCommits(&newest, &slot);
   if (st != kOk) return st;
-  // The sequence and the committed end only grow, except when a writer
-  // whose sync failed took its commit back after this open had read it: then
-  // what was read past the commit now current is forgotten and reread.
+  // The sequence and the committed end only grow. Should they not (a
+  // damaged newest block, or a writer on a system without working locks
+  // taking back a commit), what was read past the commit now current is
+  // forgotten and reread.
   if (newest.sequence < commit_.sequence || newest.logEnd < commit_.logEnd) {
     if (loaded_) needIndex = true;
     DropIndex();
@@ -108,10 +121,10 @@ int Table::ReadRecord(uint64_t offset, uint32_t length, std::vector<uint8_t>* ou
   return kOk;
 }
 
-int Table::LockForChange() {
+int Table::LockChangeByte(LockKind kind) {
   FileSystem* fs = CurrentFileSystem();
   for (int i = 0; i < kLockTries; ++i) {
-    int r = fs->Lock(fd_, kChangeLockByte, LockKind::kExclusive);
+    int r = fs->Lock(fd_, kChangeLockByte, kind);
     if (r == 0) return kOk;
     if (r != kFsBusy) return kIoError;
     fs->Pause(kLockPauseMicros);
@@ -119,7 +132,16 @@ int Table::LockForChange() {
   return kLocked;
 }
 
-void Table::Unlock() { CurrentFileSystem()->Lock(fd_, kChangeLockByte, LockKind::kUnlock); }
+int Table::LockForChange() {
+  int st = LockChangeByte(LockKind::kExclusive);
+  changing_ = st == kOk;
+  return st;
+}
+
+void Table::Unlock() {
+  changing_ = false;
+  CurrentFileSystem()->Lock(fd_, kChangeLockByte, LockKind::kUnlock);
+}
 
 // Appends the entry at the committed end, syncs, writes the next commit into
 // the block that does not hold the current one, syncs. On any failure the

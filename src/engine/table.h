@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/format.h"
+#include "engine/fs.h"
 #include "engine/key_order.h"
 #include "engine/ordered_index.h"
 
@@ -90,6 +91,8 @@ class Table {
   void RemoveSlot(uint32_t slot);
   int ReadRecord(uint64_t offset, uint32_t length, std::vector<uint8_t>* out);
   int Position(size_t k, OrderedIndex::Pos p, Found* out);
+  int RefreshLocked(bool needIndex);
+  int LockChangeByte(LockKind kind);
   int LockForChange();
   void Unlock();
   int AppendAndCommit(const std::vector<uint8_t>& entry, const Commit& next);
@@ -97,6 +100,7 @@ class Table {
 
   int fd_ = -1;
   bool writable_ = false;
+  bool changing_ = false;  // holding the change byte exclusive
   std::string path_;
   FileMeta meta_;
   Commit commit_;
