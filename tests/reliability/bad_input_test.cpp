@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
 #include "repair_db.h"
 #include "run_process.h"
 
@@ -314,20 +316,36 @@ TEST_F(BadInput, SpecialFilesAreRefusedWithoutWaiting) {
   EXPECT_TRUE(Has(r.err, "Unable to Open Dictionary Files - Status ")) << r.err;
 }
 
-TEST_F(BadInput, SixtyFiveThousandColumnsAtOneOffset) {
+TEST_F(BadInput, SixtyFourThousandColumnsAtOneOffset) {
   // Column ids are a unique 16-bit key of FIELD.DDF, so a real file holds at
-  // most 65,536 columns: 65,000 named indexes at offset 0, then the column.
+  // most 65,536 columns: 64,800 named indexes at offset 0 come before the
+  // table's column, added straight through the record manager.
   json d = BaseDescription();
   AddTable(d, 60, "Wide", "DATA\\A.DAT");
+  const json column = d["fields"].back();  // id 600, inserted after the others
   d["fields"].erase(d["fields"].end() - 1);
-  for (int i = 0; i < 65000; ++i) {
-    d["fields"].push_back({{"id", 300 + i}, {"table", 60}, {"name", "ByCode"}, {"type", 255},
-                           {"offset", 0}, {"size", 4}});
-  }
-  d["fields"].push_back({{"id", 200}, {"table", 60}, {"name", "Code"}, {"type", 14},
-                         {"offset", 0}, {"size", 4}});
-  d["indexes"].back()["field"] = 200;
   const std::string dir = Build(d, "wide");
+  std::vector<std::vector<uint8_t>> rows;
+  for (int i = 0; i < 64800; ++i) {
+    std::vector<uint8_t> r(32, 0);
+    const int id = 700 + i;  // clear of the ids the description uses
+    r[0] = static_cast<uint8_t>(id & 0xFF);
+    r[1] = static_cast<uint8_t>(id >> 8);
+    r[2] = 60;  // table id
+    std::memcpy(&r[4], "ByCode              ", 20);
+    r[24] = 255;  // a named index
+    r[27] = 4;    // size; offset 0
+    rows.push_back(r);
+  }
+  std::vector<uint8_t> real(32, 0);
+  real[0] = column["id"].get<int>() & 0xFF;
+  real[1] = static_cast<uint8_t>(column["id"].get<int>() >> 8);
+  real[2] = 60;
+  std::memcpy(&real[4], "Code                ", 20);
+  real[24] = 14;
+  real[27] = 4;
+  rows.push_back(real);
+  ASSERT_EQ(engine::InsertRecords(dir + "/FIELD.DDF", "", rows), 0);
   ProcessResult r = Scrutor(dir, {"Wide", "/S"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(Has(r.out, "Indices Verified= 1\n")) << r.out;
