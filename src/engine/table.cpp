@@ -64,6 +64,18 @@ int Table::ReadCommits(Commit* newest, int* slot) {
 // commit might still be taken back). A change already holds it exclusive.
 int Table::Refresh(bool needIndex) {
   if (changing_) return RefreshLocked(needIndex);
+  if (loaded_ || !needIndex) {
+    // Fast path: when the current commit is still the one this open last
+    // took under the lock, nothing changed and no lock is needed. Commits
+    // are adopted only under the lock, so they are never ones taken back.
+    Commit newest;
+    int slot = 0;
+    if (commit_.sequence != 0 && ReadCommits(&newest, &slot) == kOk && newest.sequence == commit_.sequence &&
+        newest.logEnd == commit_.logEnd && newest.recordCount == commit_.recordCount) {
+      commitSlot_ = slot;
+      return kOk;
+    }
+  }
   int st = LockChangeByte(LockKind::kShared);
   if (st != kOk) return st;
   st = RefreshLocked(needIndex);

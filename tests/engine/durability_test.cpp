@@ -204,17 +204,21 @@ TEST_F(Durability, ReadersNeverSeeAChangeInProgress) {
   std::vector<Bytes> seen;
   ASSERT_EQ(TableScan(*reader, &seen), 9);
   ASSERT_EQ(seen.size(), 1u);
+  // At each changing call of the change, the reader sees the old file or is
+  // told to wait; once the new commit block is written, it must wait.
   std::vector<int> during;
   fs.ResetCounters();
   fs.failAt = 3;  // the sync of the new commit block
-  fs.onChange = [&](int) {
+  fs.onChange = [&](int n) {
     std::vector<Bytes> view;
-    during.push_back(TableScan(*reader, &view));
+    int st = TableScan(*reader, &view);
+    EXPECT_TRUE(st == 85 || (st == 9 && view == std::vector<Bytes>{Rec(1)})) << "call " << n << ": " << st;
+    during.push_back(st);
   };
   EXPECT_EQ(writer.Insert(Rec(2)), 2);
   fs.onChange = nullptr;
-  EXPECT_EQ(during, std::vector<int>(during.size(), 85)) << "a reader got in during the change";
-  EXPECT_GE(during.size(), 4u);
+  ASSERT_GE(during.size(), 4u);
+  EXPECT_EQ(during[3], 85) << "the reader got past a written but unsynced commit";
   ASSERT_EQ(TableScan(*reader, &seen), 9);
   ASSERT_EQ(seen, std::vector<Bytes>{Rec(1)});
   // The next change lands where the taken-back one was; both views agree.
@@ -224,8 +228,9 @@ TEST_F(Durability, ReadersNeverSeeAChangeInProgress) {
   EXPECT_EQ(Ids(path), (std::set<uint32_t>{1, 3}));
 }
 
-// While another process holds the file (every lock busy), operations give
-// 85 after a bounded wait and change nothing; the position survives.
+// While another process holds the file (every lock busy), changes and
+// Opens give 85 after a bounded wait and change nothing; reads of a file
+// that has not changed since need no lock; the position survives.
 TEST_F(Durability, ChangesWaitBrieflyForTheLockThenAnswer85) {
   ASSERT_EQ(engine::CreateFile(path, Def()), 0);
   FaultFs fs;
@@ -236,9 +241,9 @@ TEST_F(Durability, ChangesWaitBrieflyForTheLockThenAnswer85) {
   fs.locksBusy = true;
   EXPECT_EQ(f.Insert(Rec(3)), 85);
   EXPECT_EQ(f.Delete(), 85);
-  EXPECT_EQ(f.Equal(0, IdKey(2)), 85);
   Bytes stat;
-  EXPECT_EQ(f.Stat(&stat), 85);
+  ASSERT_EQ(f.Stat(&stat), 0);
+  EXPECT_EQ(U32(stat, 6), 2u);
   Open other(path);
   EXPECT_EQ(other.status, 85);
   fs.locksBusy = false;
