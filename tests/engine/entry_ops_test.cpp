@@ -282,8 +282,8 @@ TEST_F(EntryOps, StatLayout) {
   EXPECT_EQ(s, Bytes(need - 1, 0));
   ASSERT_EQ(f.Stat(&s), 0);
   ASSERT_EQ(s.size(), need);
-  Bytes spec = B({5, 0, 0, 2, 2, 1, 3, 0, 0, 0, 1, 0, 0, 0, 0, 0});
-  EXPECT_EQ(Bytes(s.begin(), s.begin() + 16), spec);
+  Bytes fileSpec = B({5, 0, 0, 2, 2, 1, 3, 0, 0, 0, 1, 0, 0, 0, 0, 0});
+  EXPECT_EQ(Bytes(s.begin(), s.begin() + 16), fileSpec);
   Bytes k0s0 = B({1, 0, 2, 0, 0x10, 0, 3, 0, 0, 0, 14, 0, 0, 0, 0, 0});
   Bytes k0s1 = B({3, 0, 1, 0, 0x20, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   Bytes k1s0 = B({4, 0, 2, 0, 0x41, 0, 2, 0, 0, 0, 1, 0, 0, 0, 7, 0});
