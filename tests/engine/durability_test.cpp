@@ -108,8 +108,9 @@ TEST_F(Durability, FailedWriteOrSyncLeavesTheFileAsItWas) {
   EXPECT_EQ(Ids(path), (std::set<uint32_t>{1, 2, 3, 4, 5}));
 }
 
-// A run of changes is cut at a random changing call: the process dies
-// there and every byte not synced is dropped, kept or torn at random. The
+// A run of changes (inserts, deletes and batches) is cut at a random
+// changing call: the process dies there and every byte not synced is
+// dropped, kept or torn at random. The
 // file then opens, passes its checks, and holds every change answered with
 // 0, plus at most the one in flight.
 TEST_F(Durability, PowerCutKeepsEveryAnsweredChange) {
@@ -128,11 +129,20 @@ TEST_F(Durability, PowerCutKeepsEveryAnsweredChange) {
       Open f(p);
       ASSERT_EQ(f.status, 0);
       for (uint32_t op = 0; op < 30 && !fs.dead; ++op) {
-        bool del = !model.empty() && rng() % 3 == 0;
+        int kind = static_cast<int>(rng() % 6);
+        bool del = !model.empty() && kind < 2;
         uint32_t id = del ? *std::next(model.begin(), static_cast<long>(rng() % model.size())) : op + 1;
         std::set<uint32_t> after = model;
         int st;
-        if (del) {
+        if (kind == 5) {
+          // A batch: three records, all or none.
+          std::vector<Bytes> batch;
+          for (uint32_t j = 0; j < 3; ++j) {
+            batch.push_back(Rec(1000 * (op + 1) + j, static_cast<int>(j)));
+            after.insert(1000 * (op + 1) + j);
+          }
+          st = engine::InsertRecords(p, "", batch);
+        } else if (del) {
           after.erase(id);
           if (f.Equal(0, IdKey(id)) != 0) break;
           st = f.Delete();
