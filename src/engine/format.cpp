@@ -182,7 +182,7 @@ std::optional<Commit> DecodeCommit(const FileMeta& m, const uint8_t* b) {
   c.sequence = Le64(b + 8);
   c.logEnd = Le64(b + 16);
   c.recordCount = Le64(b + 24);
-  if (c.logEnd < m.logStart) return std::nullopt;
+  if (c.logEnd < m.logStart || c.logEnd > kMaxFileSize || c.recordCount > kMaxRecords) return std::nullopt;
   c.distinct.resize(m.keys.size());
   for (size_t k = 0; k < m.keys.size(); ++k) {
     c.distinct[k] = Le32(b + 32 + 4 * k);

@@ -20,6 +20,10 @@ constexpr int kMaxAcs = 64;
 constexpr int kMaxKeyLength = 255;
 constexpr uint32_t kMaxRecordLength = 65535;
 constexpr uint32_t kMaxOwnerLength = 255;
+// Files stay well below the lock bytes at 2^62; live records are counted
+// in 32 bits (Stat, slot numbers).
+constexpr uint64_t kMaxFileSize = 1ull << 61;
+constexpr uint64_t kMaxRecords = 0xFFFFFFFEull;
 
 constexpr uint32_t kHeaderFixedSize = 96;
 constexpr uint32_t kSegmentSpecSize = 16;

@@ -473,6 +473,9 @@ int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::
     if (!equal) ++next.distinct[k];
   }
   uint64_t offset = commit_.logEnd;
+  if (st == kOk && (commit_.recordCount >= kMaxRecords ||
+                    commit_.logEnd + kEntryOverhead + length > kMaxFileSize))
+    st = kDiskFull;  // the file is as large as the engine lets a file grow
   if (st == kOk) {
     std::vector<uint8_t> entry = EncodeInsert(record, length);
     next.sequence = commit_.sequence + 1;
@@ -535,6 +538,7 @@ int Table::InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* 
     }
   }
   std::vector<uint64_t> offsets;
+  if (st == kOk && commit_.recordCount + records.size() > kMaxRecords) st = kDiskFull;
   if (st == kOk) {
     std::vector<uint8_t> entries;
     uint64_t at = commit_.logEnd;
@@ -544,10 +548,11 @@ int Table::InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* 
       at += e.size();
       entries.insert(entries.end(), e.begin(), e.end());
     }
+    if (at > kMaxFileSize) st = kDiskFull;
     next.sequence = commit_.sequence + 1;
     next.logEnd = at;
     next.recordCount = commit_.recordCount + records.size();
-    st = AppendAndCommit(entries, next);
+    if (st == kOk) st = AppendAndCommit(entries, next);
   }
   if (st == kOk) {
     for (size_t i = 0; st == kOk && i < records.size(); ++i)

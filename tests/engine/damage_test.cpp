@@ -223,6 +223,16 @@ TEST_F(Hostile, CommitsAndLogEntriesThatLieGive2) {
     EXPECT_EQ(OpenAndScan(withCommit(x, good)), 2) << "log end past the file";
   }
   {
+    // Blocks beyond the engine's limits are not commits at all.
+    engine::Commit x = c;
+    x.logEnd = engine::kMaxFileSize + 1;
+    EXPECT_FALSE(engine::DecodeCommit(m, engine::EncodeCommit(m, x).data())) << "file size limit";
+    x = c;
+    x.recordCount = engine::kMaxRecords + 1;
+    EXPECT_FALSE(engine::DecodeCommit(m, engine::EncodeCommit(m, x).data())) << "record limit";
+    EXPECT_TRUE(engine::DecodeCommit(m, engine::EncodeCommit(m, c).data()));
+  }
+  {
     engine::Commit x = c;
     x.recordCount += 1;
     EXPECT_EQ(OpenAndScan(withCommit(x, good)), 2) << "record count";
