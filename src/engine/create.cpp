@@ -85,7 +85,12 @@ int CreateFile(const std::string& pathIn, const FileDef& def, std::string* error
   fs->Unlink(temp);
   if (r == kFsExists) return Fail(error, "the file exists", kFileExists);
   if (r != 0) return Fail(error, "cannot write the file", r == kFsNoSpace ? kDiskFull : kIoError);
-  if (fs->SyncDirectoryOf(path) != 0) return Fail(error, "cannot sync the folder", kIoError);
+  if (fs->SyncDirectoryOf(path) != 0) {
+    // The new name may not survive a crash: take it away rather than leave
+    // a file whose creation was reported as failed.
+    fs->Unlink(path);
+    return Fail(error, "cannot sync the folder", kIoError);
+  }
   return kOk;
 }
 

@@ -2,6 +2,7 @@
 // syncs, power cuts, lock contention, and the cost of Open, Stat and Close.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <set>
 
@@ -187,6 +188,29 @@ TEST_F(Durability, PowerCutDroppingEveryUnsyncedByte) {
   Open f(path);
   ASSERT_EQ(f.Insert(Rec(4)), 0);
   EXPECT_EQ(Ids(path), (std::set<uint32_t>{1, 2, 4}));
+}
+
+// A failed write or sync while creating a file leaves nothing behind.
+TEST_F(Durability, FailedCreateLeavesNoFile) {
+  auto entries = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
+    return names;
+  };
+  for (int call = 0; call < 2; ++call) {
+    FaultFs fs;
+    fs.failAt = call;  // the write, then the sync, of the new file
+    EXPECT_NE(engine::CreateFile(path, Def()), 0) << call;
+    EXPECT_EQ(entries(), std::vector<std::string>{}) << call;
+  }
+  {
+    FaultFs fs;
+    fs.failDirectorySync = true;
+    EXPECT_NE(engine::CreateFile(path, Def()), 0);
+    EXPECT_EQ(entries(), std::vector<std::string>{});
+  }
+  EXPECT_EQ(engine::CreateFile(path, Def()), 0);
+  EXPECT_EQ(entries(), std::vector<std::string>{"D.DAT"});
 }
 
 // A reader never sees a change in progress: while a writer holds the

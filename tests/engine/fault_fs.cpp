@@ -108,7 +108,7 @@ int FaultFs::LinkNoReplace(const std::string& from, const std::string& to) {
 }
 int FaultFs::Unlink(const std::string& path) { return base_->Unlink(path); }
 int FaultFs::SyncDirectoryOf(const std::string& path) {
-  if (dead) return engine::kFsIo;
+  if (dead || failDirectorySync) return engine::kFsIo;
   return realSync ? base_->SyncDirectoryOf(path) : 0;
 }
 bool FaultFs::IsDirectory(const std::string& path) { return base_->IsDirectory(path); }

@@ -31,6 +31,8 @@ class FaultFs : public engine::FileSystem {
   bool dead = false;
   // Called at the start of every changing call with its number.
   std::function<void(int)> onChange;
+  // Fail every folder sync.
+  bool failDirectorySync = false;
   // Lock always answers busy.
   bool locksBusy = false;
   // Whether Sync reaches the disk. Power cuts are simulated, so the tests
