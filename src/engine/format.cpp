@@ -50,8 +50,6 @@ const char* FinishMeta(FileMeta* m) {
     key.duplicates = (m->segments[key.firstSegment].flags & kFlagDuplicates) != 0;
   }
   if (seg != m->segments.size()) return "segment count mismatch";
-  for (const auto& a : m->acs)
-    if (a[0] != 0xAC) return "collating sequence without its 0xAC signature";
   m->headerLength = static_cast<uint32_t>(kHeaderFixedSize + kSegmentSpecSize * m->segments.size() +
                                           kAcsBytes * m->acs.size() + 4);
   m->commitOffset = AlignUp(m->headerLength);

@@ -350,6 +350,26 @@ TEST(EndToEndAcs, PathsAndAttribAfterwards) {
   }
 }
 
+TEST(EndToEndAcs, SequenceWithoutSignatureIsNeverCopied) {
+  // The data file's only collating sequence lacks its 0xAC signature: the
+  // repair says so and ATTRIB.DDF keeps exactly the records it had.
+  Database db(Orders(
+      R"([{"id": 30, "table": 7, "name": "Name", "type": 0, "offset": 0, "size": 8}])",
+      R"([{"table": 7, "field": 30, "number": 0, "part": 0, "flags": "0x0004"}])",
+      R"([{"number": 0, "segments": [{"position": 1, "length": 8, "flags": "0x0020", "acs": 0}]}])",
+      R"([{"field": 30, "type": "V", "data": "0102"}])", "[\"" + AcsHex(0x00, 1) + "\"]"));
+  ASSERT_TRUE(db.built());
+  ProcessResult r = db.Scrutor({"Orders", "/A", "/F", "/S"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Inconsistency Found: Key 0, Segment 0 for Orders.Name.\n"
+            " ACS Flag set in Btrieve file, but no ACS defined in ATTRIB.DDF.\n"
+            " FIX: Need to create new ATTRIB.DDF Record!\n"
+            " Error: No ACS found when trying to insert a new ACS record.\n" +
+                Stats(0, 1, 0));
+  EXPECT_EQ(db.Attributes(), std::vector<std::string>{"30 V 0102"});
+}
+
 TEST(EndToEndAcs, LaterSegmentsSeeTheInsertedRecord) {
   // Two keys over the same ACS column; the first run inserts the record, the
   // second key of the same run finds it.
