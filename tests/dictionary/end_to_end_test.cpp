@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "db_fixture.h"
+#include "test_database.h"
 #include "run_process.h"
 
 namespace {

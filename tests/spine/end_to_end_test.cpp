@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "run_process.h"
-#include "small_database.h"
+#include "test_database.h"
 
 namespace {
 
@@ -39,7 +39,9 @@ TEST(EndToEnd, UsageForWrongArgumentCount) {
 // table is checked; /dev/null never stops it.
 TEST(EndToEnd, EscapeThroughPipe) {
   TempDir dir;
-  WriteSmallDatabase(dir.path(), {"Orders", "Lines"});
+  TestDatabase db(dir.path());
+  db.tables = {{1, "Orders", "Orders.DAT"}, {2, "Lines", "Lines.DAT"}};
+  db.WriteDictionaries();
 
   ProcessResult stopped = RunProcess({SCRUTOR_BIN, "*", "/T"}, dir.path(), "\x1b");
   EXPECT_EQ(stopped.exitCode, 1);

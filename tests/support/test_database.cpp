@@ -1,4 +1,4 @@
-#include "db_fixture.h"
+#include "test_database.h"
 
 #include <gtest/gtest.h>
 
