@@ -19,7 +19,7 @@ constexpr int KEYSPEC_ACS_NUMBER = 15;  // u8
 
 constexpr uint16_t KEY_FLAG_SEGMENTED = 0x0010;
 
-// A copy of one 16-byte key specification of the Stat result.
+// A copy of one 16-byte KeySpec entry of the Stat result.
 struct KeySpec {
   uint8_t bytes[KEY_SPEC_SIZE];
 };

@@ -38,9 +38,9 @@ int CountSegments(int keyCount, const uint8_t* end) {
   int segments = 0;
   int keysEnded = 0;
   while (keysEnded < keyCount) {
-    const uint8_t* spec = StatBuffer + FILE_SPEC_SIZE + KEY_SPEC_SIZE * segments;
-    if (end - spec < KEY_SPEC_SIZE) return -1;
-    if ((LoadU16(spec + KEYSPEC_FLAGS) & KEY_FLAG_SEGMENTED) == 0) ++keysEnded;
+    const uint8_t* entry = StatBuffer + FILE_SPEC_SIZE + KEY_SPEC_SIZE * segments;
+    if (end - entry < KEY_SPEC_SIZE) return -1;
+    if ((LoadU16(entry + KEYSPEC_FLAGS) & KEY_FLAG_SEGMENTED) == 0) ++keysEnded;
     ++segments;
   }
   return segments;
@@ -53,10 +53,10 @@ void WalkSegments(int keyCount, int segmentCount) {
     if (RunOptions.showKeys || RunOptions.trace) {
       PrintToStdout("Starting on Key %d of %d\n", key, keyCount);
     }
-    KeySpec spec;
-    std::memcpy(spec.bytes, StatBuffer + FILE_SPEC_SIZE + KEY_SPEC_SIZE * i, KEY_SPEC_SIZE);
-    MatchSegmentToField(spec, segmentCounter);
-    if (LoadU16(spec.bytes + KEYSPEC_FLAGS) & KEY_FLAG_SEGMENTED) {
+    KeySpec keySpec;
+    std::memcpy(keySpec.bytes, StatBuffer + FILE_SPEC_SIZE + KEY_SPEC_SIZE * i, KEY_SPEC_SIZE);
+    MatchSegmentToField(keySpec, segmentCounter);
+    if (LoadU16(keySpec.bytes + KEYSPEC_FLAGS) & KEY_FLAG_SEGMENTED) {
       ++segmentCounter;  // on whatever the matcher left there
     } else {
       segmentCounter = 0;

@@ -519,7 +519,7 @@ TEST_F(CheckerTest, AcsPathsTable) {
     caseDb.deleteStatus = c.deleteStatus;
     caseDb.insertStatus = c.insertStatus;
     caseDb.attribGetStatus = c.lookupStatus;
-    // Stat result: file spec, one key spec, entries 0 (signed) and 1 (not);
+    // Stat result: FileSpec, one KeySpec, entries 0 (signed) and 1 (not);
     // a signed entry 2 lies beyond what this Stat handed back.
     const int area = FILE_SPEC_SIZE + KEY_SPEC_SIZE;
     const std::vector<uint8_t> entry0 = AcsTable(0xAC, 1);

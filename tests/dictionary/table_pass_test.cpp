@@ -7,7 +7,7 @@ namespace {
 
 // What the recording matcher saw on each call.
 struct MatchCall {
-  KeySpec spec;
+  KeySpec keySpec;
   int32_t counter;
 };
 std::vector<MatchCall> matchCalls;
@@ -200,7 +200,7 @@ TEST_F(TablePassTest, KeysOfOneThreeAndTwoSegmentsAreWalkedInOrder) {
   EXPECT_EQ(Counters(), (std::vector<int32_t>{0, 0, 1, 2, 0, 1}));
   // Each entry is handed over whole, in buffer order.
   for (size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(std::memcmp(matchCalls[i].spec.bytes, stat.bytes.data() + 16 + 16 * i, 16), 0);
+    EXPECT_EQ(std::memcmp(matchCalls[i].keySpec.bytes, stat.bytes.data() + 16 + 16 * i, 16), 0);
   }
   EXPECT_EQ(RunStats.filesProcessed, 1u);
   EXPECT_EQ(RunStats.btrieveKeys, 3u);
@@ -298,7 +298,7 @@ TEST_F(TablePassTest, KeyDefinitionsPastTheStatResultSkipTheTable) {
   shortCount.lengthReturned = 16 + 16 * 10;  // 200 keys announced, 10 returned
   StatImage endlessChain = MakeStat(1, endless);
   StatImage tinyResult = MakeStat(0, {});
-  tinyResult.lengthReturned = 4;  // not even a whole file specification
+  tinyResult.lengthReturned = 4;  // not even a whole FileSpec
   StatImage cutEntry = MakeStat(1, {{1, 2, 0, 0}});
   cutEntry.lengthReturned = 16 + 15;
   const Case cases[] = {{"short count", shortCount}, {"endless chain", endlessChain},

@@ -57,7 +57,7 @@ struct ScriptedDatabase {
     Put16(&r[8], flags);
     indexes.push_back(r);
   }
-  // A Stat result: file spec with K keys, then the given key specs.
+  // A Stat result: a FileSpec with K keys, then the given KeySpec entries.
   void SetStat(int keys, const std::vector<std::array<uint8_t, 16>>& specs,
                const std::vector<std::vector<uint8_t>>& acs = {}) {
     stat.assign(16, 0);
