@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -230,6 +231,15 @@ std::vector<std::string> Lines(const std::string& text) {
     start = end + 1;
   }
   return lines;
+}
+
+long TimeWholeRepair(const RepairDatabase& db, const std::string& dir, ProcessResult* result) {
+  db.CopyTo(dir);
+  const auto start = std::chrono::steady_clock::now();
+  *result = RunProcess({SCRUTOR_BIN, "*", "/A", "/F"}, dir, "", true);
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count());
 }
 
 }  // namespace reliability

@@ -56,6 +56,11 @@ class RepairDatabase {
   std::string error_;
 };
 
+// Copies the database into dir and runs one whole `scrutor "*" /A /F` there;
+// returns how long it took in microseconds, which sets the range of the
+// moments at which the randomized tests interrupt a repair.
+long TimeWholeRepair(const RepairDatabase& db, const std::string& dir, ProcessResult* result);
+
 // Reads ATTRIB.DDF of the database in dir after checking its whole
 // structure. Returns "" when sound, else what is wrong.
 std::string ReadAttrib(const std::string& dir, AttribState* state,

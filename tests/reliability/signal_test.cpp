@@ -104,11 +104,8 @@ TEST(Signals, InterruptOrTerminateRestoresTerminalAndLeavesFilesSound) {
 
   // The length of a whole repair sets the range of the signal moments.
   const std::string reference = work.path() + "/reference";
-  db.CopyTo(reference);
-  const auto start = std::chrono::steady_clock::now();
-  ProcessResult whole = RunProcess({SCRUTOR_BIN, "*", "/A", "/F"}, reference, "", true);
-  const long micros = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::steady_clock::now() - start).count();
+  ProcessResult whole;
+  const long micros = TimeWholeRepair(db, reference, &whole);
   ASSERT_EQ(whole.exitCode, 0);
 
   const unsigned seed = std::random_device{}();
