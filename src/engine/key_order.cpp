@@ -66,7 +66,77 @@ int CompareSegment(const FileMeta& meta, const Segment& s, const uint8_t* a, con
   }
 }
 
+// Segment widths in the normalized form: a zero-terminated string carries
+// its length after its padded content, every other type keeps its width.
+size_t NormalizedSegmentWidth(const Segment& s) {
+  return s.type == kTypeZString ? size_t{s.length} + 1 : s.length;
+}
+
+// Integers become big-endian (signed ones with the sign bit flipped); string
+// types become their mapped bytes padded with zeros, followed (for the two
+// types of variable length) by the content's length, so that a proper prefix,
+// which pads with zeros no mapped byte is below, orders first and differs
+// from its extension even when that extension maps to zeros. A descending
+// segment inverts its bytes. Every segment keeps a fixed width, so the
+// concatenation orders segment by segment.
+size_t NormalizeSegment(const FileMeta& meta, const Segment& s, const uint8_t* a, uint8_t* out) {
+  ByteMap map;
+  if ((s.flags & kFlagAcs) && s.acs < meta.acs.size()) map.table = meta.acs[s.acs].data() + 9;
+  else map.fold = (s.flags & kFlagNoCase) != 0;
+  size_t len = s.length;
+  size_t width = NormalizedSegmentWidth(s);
+  switch (s.type) {
+    case kTypeInteger:
+    case kTypeUnsigned:
+      for (size_t i = 0; i < len; ++i) out[i] = a[len - 1 - i];
+      if (s.type == kTypeInteger && len > 0) out[0] ^= 0x80;
+      break;
+    case kTypeLString: {
+      size_t n = a[0] < len - 1 ? a[0] : len - 1;
+      for (size_t i = 0; i < len - 1; ++i) out[i] = i < n ? map(a[1 + i]) : 0;
+      out[len - 1] = static_cast<uint8_t>(n);
+      break;
+    }
+    case kTypeZString: {
+      size_t n = ZLength(a, len);
+      for (size_t i = 0; i < len; ++i) out[i] = i < n ? map(a[i]) : 0;
+      out[len] = static_cast<uint8_t>(n);
+      break;
+    }
+    default:
+      for (size_t i = 0; i < len; ++i) out[i] = map(a[i]);
+      break;
+  }
+  if (s.flags & kFlagDescending)
+    for (size_t i = 0; i < width; ++i) out[i] = static_cast<uint8_t>(~out[i]);
+  return width;
+}
+
 }  // namespace
+
+size_t NormalizedWidth(const FileMeta& meta, size_t k) {
+  const Key& key = meta.keys[k];
+  size_t width = 0;
+  for (uint16_t i = 0; i < key.segmentCount; ++i)
+    width += NormalizedSegmentWidth(meta.segments[key.firstSegment + i]);
+  return width;
+}
+
+void NormalizeKey(const FileMeta& meta, size_t k, const uint8_t* keyValue, uint8_t* out) {
+  const Key& key = meta.keys[k];
+  for (uint16_t i = 0; i < key.segmentCount; ++i) {
+    const Segment& s = meta.segments[key.firstSegment + i];
+    out += NormalizeSegment(meta, s, keyValue + s.offsetInKey, out);
+  }
+}
+
+void NormalizeRecordKey(const FileMeta& meta, size_t k, const uint8_t* record, uint8_t* out) {
+  const Key& key = meta.keys[k];
+  for (uint16_t i = 0; i < key.segmentCount; ++i) {
+    const Segment& s = meta.segments[key.firstSegment + i];
+    out += NormalizeSegment(meta, s, record + s.position - 1, out);
+  }
+}
 
 std::string ExtractKey(const FileMeta& meta, size_t k, const uint8_t* record) {
   const Key& key = meta.keys[k];

@@ -1,6 +1,9 @@
 // Typed, segmented key comparison: a table of pairs per type and flag.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
+
 #include "engine/format.h"
 #include "engine/key_order.h"
 #include "engine_test_util.h"
@@ -44,6 +47,15 @@ engine::FileMeta OneSegment(uint8_t type, uint16_t length, uint16_t flags) {
 
 int Sign(int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
+// The order of two key values' normalized forms (plain byte comparison).
+int NormalizedOrder(const engine::FileMeta& m, const uint8_t* a, const uint8_t* b) {
+  size_t w = engine::NormalizedWidth(m, 0);
+  Bytes na(w), nb(w);
+  engine::NormalizeKey(m, 0, a, na.data());
+  engine::NormalizeKey(m, 0, b, nb.data());
+  return Sign(std::memcmp(na.data(), nb.data(), w));
+}
+
 TEST(KeyOrder, ComparesEachTypeAndFlag) {
   const Case cases[] = {
       {"string bytes are unsigned", 0, 0, B({0x7F, 0}), B({0x80, 0}), -1},
@@ -76,6 +88,7 @@ TEST(KeyOrder, ComparesEachTypeAndFlag) {
     engine::FileMeta m = OneSegment(c.type, static_cast<uint16_t>(c.a.size()), c.flags);
     EXPECT_EQ(Sign(engine::CompareKeys(m, 0, c.a.data(), c.b.data())), c.expected) << c.name;
     EXPECT_EQ(Sign(engine::CompareKeys(m, 0, c.b.data(), c.a.data())), -c.expected) << c.name << " (reversed)";
+    EXPECT_EQ(NormalizedOrder(m, c.a.data(), c.b.data()), c.expected) << c.name << " (normalized)";
   }
 }
 
@@ -113,6 +126,55 @@ TEST(KeyOrder, SegmentsCompareInTurnEachWithItsOwnDirection) {
   EXPECT_GT(cmp(k1, k2), 0);  // second segment descending
   EXPECT_LT(cmp(k2, k3), 0);  // first segment decides
   EXPECT_LT(cmp(k1, k3), 0);
+}
+
+// Normalized values order and tie exactly as CompareKeys does, for random
+// keys of several segments over every type, flag and width, with values
+// drawn from a few bytes (zeros, case pairs, bytes the sequence maps alike)
+// so that ties, prefixes and terminators are common.
+TEST(KeyOrder, NormalizedValuesOrderAsTheKeysDo) {
+  const uint32_t seed = 20261211;
+  std::mt19937 rng(seed);
+  const uint8_t types[] = {0, 1, 2, 10, 11, 14};
+  const uint16_t flags[] = {0, 0x0400, 0x0040, 0x0020, 0x0060, 0x0420, 0x0440};
+  const uint8_t alphabet[] = {0, 1, 2, 'a', 'A', 'b', 'B', 0x7F, 0x80, 0xFF};
+  for (int layout = 0; layout < 300; ++layout) {
+    engine::FileMeta m = OneSegment(0, 1, 0);
+    m.segments.clear();
+    int segments = 1 + static_cast<int>(rng() % 3);
+    uint16_t position = 1;
+    for (int i = 0; i < segments; ++i) {
+      engine::Segment s;
+      s.type = types[rng() % std::size(types)];
+      s.length = static_cast<uint16_t>(s.type == 1 || s.type == 14 ? 1u << (rng() % 4) : 1 + rng() % 5);
+      s.flags = flags[rng() % std::size(flags)];
+      s.position = position;
+      position = static_cast<uint16_t>(position + s.length);
+      m.segments.push_back(s);
+    }
+    m.keys[0].segmentCount = static_cast<uint16_t>(segments);
+    ASSERT_STREQ(engine::FinishMeta(&m), "");
+    size_t length = m.keys[0].length;
+    auto draw = [&]() {
+      Bytes record(m.recordLength);
+      for (auto& c : record) c = alphabet[rng() % std::size(alphabet)];
+      return record;
+    };
+    for (int pair = 0; pair < 200; ++pair) {
+      Bytes ra = draw(), rb = draw();
+      if (rng() % 3 == 0) rb = ra, rb[rng() % length] = alphabet[rng() % std::size(alphabet)];
+      std::string ka = engine::ExtractKey(m, 0, ra.data()), kb = engine::ExtractKey(m, 0, rb.data());
+      const auto* a = reinterpret_cast<const uint8_t*>(ka.data());
+      const auto* b = reinterpret_cast<const uint8_t*>(kb.data());
+      ASSERT_EQ(NormalizedOrder(m, a, b), Sign(engine::CompareKeys(m, 0, a, b)))
+          << "seed " << seed << " layout " << layout << " pair " << pair;
+      // From the record directly: the same bytes as from its key value.
+      Bytes fromRecord(engine::NormalizedWidth(m, 0)), fromKey(fromRecord.size());
+      engine::NormalizeRecordKey(m, 0, ra.data(), fromRecord.data());
+      engine::NormalizeKey(m, 0, a, fromKey.data());
+      ASSERT_EQ(fromRecord, fromKey) << "seed " << seed << " layout " << layout;
+    }
+  }
 }
 
 }  // namespace
