@@ -1,6 +1,12 @@
 #include "engine/checksum.h"
 
 #include <array>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <nmmintrin.h>
+#define ENGINE_CRC_INSTRUCTION 1
+#endif
 
 namespace engine {
 namespace {
@@ -25,9 +31,40 @@ constexpr Tables MakeTables() {
 
 constexpr Tables kTables = MakeTables();
 
+#ifdef ENGINE_CRC_INSTRUCTION
+// SSE4.2's crc32 instruction computes CRC-32C eight bytes at a time, about
+// six times the speed of the tables; loading a large dictionary checks every
+// byte of it.
+__attribute__((target("sse4.2"))) uint32_t Crc32cInstruction(const uint8_t* data, size_t size,
+                                                             uint32_t crc) {
+  uint64_t c = ~crc;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t v;
+    std::memcpy(&v, data + i, 8);
+    c = _mm_crc32_u64(c, v);
+  }
+  uint32_t c32 = static_cast<uint32_t>(c);
+  for (; i < size; ++i) c32 = _mm_crc32_u8(c32, data[i]);
+  return ~c32;
+}
+
+bool HasCrcInstruction() {
+  static const bool has = __builtin_cpu_supports("sse4.2");
+  return has;
+}
+#endif
+
 }  // namespace
 
 uint32_t Crc32c(const uint8_t* data, size_t size, uint32_t crc) {
+#ifdef ENGINE_CRC_INSTRUCTION
+  if (HasCrcInstruction()) return Crc32cInstruction(data, size, crc);
+#endif
+  return Crc32cPortable(data, size, crc);
+}
+
+uint32_t Crc32cPortable(const uint8_t* data, size_t size, uint32_t crc) {
   crc = ~crc;
   size_t i = 0;
   for (; i + 8 <= size; i += 8) {
