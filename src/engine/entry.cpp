@@ -87,7 +87,7 @@ int GetOp(Table* t, uint32_t op, uint8_t* data, uint32_t* dataLength, uint8_t* k
   if (k >= t->meta().keys.size()) return kBadKeyNumber;
   if (data == nullptr || dataLength == nullptr) return kDataLength;
   if ((op == kOpGetEqual || op == kOpGetGreaterOrEqual) && key == nullptr) return kKeyBufferMissing;
-  Found f;
+  static Found f;  // its buffers are reused; the entry runs one call at a time
   int st;
   switch (op) {
     case kOpGetEqual: st = t->GetEqual(k, key, &f); break;

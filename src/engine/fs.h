@@ -35,6 +35,12 @@ class FileSystem {
   // Reads up to size bytes at offset; returns the count read (short only at
   // the end of the file) or an FsError.
   virtual long long Read(int fd, uint64_t offset, void* buffer, size_t size) = 0;
+  // Like Read, but may stop short of size before the end of the file (one
+  // system call where Read would need a second to see the end). By default
+  // it is Read.
+  virtual long long ReadSome(int fd, uint64_t offset, void* buffer, size_t size) {
+    return Read(fd, offset, buffer, size);
+  }
   // Writes all size bytes at offset, or returns an FsError.
   virtual int Write(int fd, uint64_t offset, const void* buffer, size_t size) = 0;
   virtual int Sync(int fd) = 0;

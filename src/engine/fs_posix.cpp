@@ -57,6 +57,11 @@ class PosixFileSystem : public FileSystem {
     }
     return static_cast<long long>(done);
   }
+  long long ReadSome(int fd, uint64_t offset, void* buffer, size_t size) override {
+    ssize_t n;
+    do n = ::pread(fd, buffer, size, static_cast<off_t>(offset)); while (n < 0 && errno == EINTR);
+    return n < 0 ? FromErrno(errno) : n;
+  }
   int Write(int fd, uint64_t offset, const void* buffer, size_t size) override {
     size_t done = 0;
     while (done < size) {

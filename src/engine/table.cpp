@@ -1,11 +1,14 @@
 #include "engine/table.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <new>
 #include <set>
 
 #include "engine/checksum.h"
 #include "engine/fs.h"
+#include "engine/key_order.h"
 #include "engine/le.h"
 #include "engine/sha256.h"
 #include "engine/status.h"
@@ -21,10 +24,38 @@ constexpr uint64_t kChangeLockByte = (1ull << 62) + 1;
 constexpr int kLockTries = 400;
 constexpr int kLockPauseMicros = 5000;
 
-// Log entries are read in chunks of at least this size while loading.
-constexpr size_t kScanChunk = 1 << 20;
+// Bytes kept readable after every normalized value (see Find).
+constexpr size_t kNormSlack = 8;
+
+// Open reads this much at once: the header and commit blocks of any file
+// with a few collating sequences, in one read.
+constexpr size_t kFirstRead = 4096;
+
+// How long a read may rely on the last look at the commit blocks when no
+// change was made in this process since. Looking costs a read of the file;
+// a lookup in memory costs a fraction of that, so lookups in a row look
+// once per this interval instead of once each.
+constexpr auto kCommitFreshFor = std::chrono::milliseconds(1);
+
+// Counts the changes begun and ended by every open of this process, and the
+// changes in progress, so that the other opens of this process look at once.
+std::atomic<uint64_t> changeEpoch{1};
+std::atomic<int> changesInProgress{0};
 
 int MapFs(int e) { return e == kFsNoSpace ? kDiskFull : kIoError; }
+
+// Indexes order entries by the first eight bytes of their normalized values
+// taken as one big-endian number (the same order as comparing the bytes),
+// kept in the index itself, and only then by the rest, if any. Every
+// normalized value is followed by at least kNormSlack readable bytes, which
+// the mask then ignores.
+uint64_t Head(const uint8_t* p, uint64_t mask) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
+  return v & mask;
+}
+
+uint64_t HeadMask(size_t width) { return width >= 8 ? ~uint64_t{0} : ~uint64_t{0} << (8 * (8 - width)); }
 
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t n) {
   uint8_t diff = 0;
@@ -40,14 +71,11 @@ std::array<uint8_t, 32> OwnerDigest(const std::array<uint8_t, 16>& salt, const s
   return Sha256(msg.data(), msg.size());
 }
 
-int Table::ReadCommits(Commit* newest, int* slot) {
-  size_t size = 2ull * meta_.commitBlockSize;
-  std::vector<uint8_t> bytes(size);
-  long long got = CurrentFileSystem()->Read(fd_, meta_.commitOffset, bytes.data(), size);
-  if (got != static_cast<long long>(size)) return kIoError;
-  auto a = DecodeCommit(meta_, bytes.data());
-  auto b = DecodeCommit(meta_, bytes.data() + meta_.commitBlockSize);
-  if (!a && !b) return kIoError;
+// Takes the newer valid block of the two in bytes; false when neither is.
+bool Table::AdoptCommits(const uint8_t* bytes, Commit* newest, int* slot) {
+  auto a = DecodeCommit(meta_, bytes);
+  auto b = DecodeCommit(meta_, bytes + meta_.commitBlockSize);
+  if (!a && !b) return false;
   if (a && (!b || a->sequence >= b->sequence)) {
     *newest = *a;
     *slot = 0;
@@ -55,24 +83,53 @@ int Table::ReadCommits(Commit* newest, int* slot) {
     *newest = *b;
     *slot = 1;
   }
-  commitBytes_ = std::move(bytes);
-  return kOk;
+  commitBytes_.assign(bytes, bytes + 2ull * meta_.commitBlockSize);
+  return true;
+}
+
+int Table::ReadCommits(Commit* newest, int* slot) {
+  size_t size = 2ull * meta_.commitBlockSize;
+  scratch_.resize(size);
+  long long got = CurrentFileSystem()->Read(fd_, meta_.commitOffset, scratch_.data(), size);
+  if (got != static_cast<long long>(size)) return kIoError;
+  return AdoptCommits(scratch_.data(), newest, slot) ? kOk : kIoError;
+}
+
+bool Table::RecentlyChecked() const {
+  return changesInProgress.load(std::memory_order_acquire) == 0 &&
+         checkedEpoch_ == changeEpoch.load(std::memory_order_acquire) &&
+         std::chrono::steady_clock::now() - checkedAt_ < kCommitFreshFor;
+}
+
+void Table::MarkChecked(uint64_t epoch) {
+  checkedEpoch_ = epoch;
+  checkedAt_ = std::chrono::steady_clock::now();
 }
 
 // Readers hold the change byte shared while they read the commit and the
 // entries it covers, so they never see a change in progress (one whose
 // commit might still be taken back). A change already holds it exclusive.
+//
+// A read looks at the commit blocks only when this process has a change in
+// progress or began or ended one since its last look, or when that look is
+// older than
+// kCommitFreshFor: what it answers is then the file as committed at most
+// that long ago, never a state that was not committed.
 int Table::Refresh(bool needIndex) {
   if (changing_) return RefreshLocked(needIndex);
+  uint64_t epoch = changeEpoch.load(std::memory_order_acquire);
   if (loaded_ || !needIndex) {
-    // Fast path: when the current commit is still the one this open last
-    // took under the lock, nothing changed and no lock is needed. Commits
-    // are adopted only under the lock, so they are never ones taken back.
+    if (commit_.sequence != 0 && RecentlyChecked()) return kOk;
+    // When the current commit is still the one this open last took, nothing
+    // changed and no lock is needed. Once the log is loaded, that commit was
+    // taken under the lock, so it is never one taken back; before, only
+    // Stat relies on it.
     Commit newest;
     int slot = 0;
     if (commit_.sequence != 0 && ReadCommits(&newest, &slot) == kOk && newest.sequence == commit_.sequence &&
         newest.logEnd == commit_.logEnd && newest.recordCount == commit_.recordCount) {
       commitSlot_ = slot;
+      MarkChecked(epoch);
       return kOk;
     }
   }
@@ -80,6 +137,7 @@ int Table::Refresh(bool needIndex) {
   if (st != kOk) return st;
   st = RefreshLocked(needIndex);
   CurrentFileSystem()->Lock(fd_, kChangeLockByte, LockKind::kUnlock);
+  if (st == kOk) MarkChecked(epoch);
   return st;
 }
 
@@ -109,13 +167,14 @@ int Table::RefreshLocked(bool needIndex) {
       DropIndex();
       return st;
     }
-    loaded_ = true;
     loadedEnd_ = commit_.logEnd;
   }
   loaded_ = true;
-  // The commit's counts must agree with what the log holds.
+  // The commit's counts must agree with what the log holds; each key's
+  // count of distinct values is checked once that key is indexed.
   bool counts = liveCount_ == commit_.recordCount;
-  for (size_t k = 0; counts && k < distinct_.size(); ++k) counts = distinct_[k] == commit_.distinct[k];
+  for (size_t k = 0; counts && k < keyIndex_.size(); ++k)
+    counts = !keyIndex_[k].built || keyIndex_[k].distinct == commit_.distinct[k];
   if (!counts) {
     DropIndex();
     return kIoError;
@@ -123,7 +182,8 @@ int Table::RefreshLocked(bool needIndex) {
   return kOk;
 }
 
-int Table::ReadRecord(uint64_t offset, uint32_t length, std::vector<uint8_t>* out) {
+// Verification reads records from the file itself, not from what was loaded.
+int Table::ReadRecordFromDisk(uint64_t offset, uint32_t length, std::vector<uint8_t>* out) {
   std::vector<uint8_t> e(kEntryOverhead + length);
   if (CurrentFileSystem()->Read(fd_, offset, e.data(), e.size()) != static_cast<long long>(e.size()))
     return kIoError;
@@ -147,12 +207,18 @@ int Table::LockChangeByte(LockKind kind) {
 int Table::LockForChange() {
   int st = LockChangeByte(LockKind::kExclusive);
   changing_ = st == kOk;
+  if (changing_) {
+    changesInProgress.fetch_add(1, std::memory_order_acq_rel);
+    changeEpoch.fetch_add(1, std::memory_order_acq_rel);
+  }
   return st;
 }
 
 void Table::Unlock() {
   changing_ = false;
   CurrentFileSystem()->Lock(fd_, kChangeLockByte, LockKind::kUnlock);
+  changeEpoch.fetch_add(1, std::memory_order_acq_rel);
+  changesInProgress.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 // Appends the entry at the committed end, syncs, writes the next commit into
@@ -189,10 +255,19 @@ int Table::AppendAndCommit(const std::vector<uint8_t>& entry, const Commit& next
   }
   commitSlot_ = slot;
   std::memcpy(commitBytes_.data() + uint64_t{meta_.commitBlockSize} * slot, block.data(), block.size());
+  // The entry is now part of the loaded log.
+  std::memcpy(log_.Grow(entry.size()), entry.data(), entry.size());
   return kOk;
 }
 
-
+// Takes the open byte and reads header and commit blocks in one read. The
+// owner name is judged before a busy lock is reported.
+//
+// The commit is read without the change byte: waiting for it would double
+// the cost of an Open, and what an Open takes from the commit is only what
+// Stat reports (counts that may include a change whose commit is written and
+// being synced). Reading records always takes the commit again under the
+// change byte (see Refresh), so no Get sees a change that is not durable.
 int Table::Open(const std::string& path, Access access, const std::string* owner,
                 std::unique_ptr<Table>* out) {
   FileSystem* fs = CurrentFileSystem();
@@ -215,17 +290,30 @@ int Table::Open(const std::string& path, Access access, const std::string* owner
   t->fd_ = fd;
   t->writable_ = writable;
   t->path_ = path;
+  uint64_t epoch = changeEpoch.load(std::memory_order_acquire);
 
-  uint8_t fixed[kHeaderFixedSize];
-  long long got = fs->Read(fd, 0, fixed, sizeof fixed);
-  if (got < 0) return kIoError;
+  int lk = fs->Lock(fd, kOpenLockByte, access == Access::kExclusive ? LockKind::kExclusive : LockKind::kShared);
+  int locked = lk == 0 ? kOk : lk == kFsBusy ? kLocked : kIoError;
+
+  // A short read only costs the reads below for what it did not bring.
+  uint8_t first[kFirstRead];
+  const uint8_t* page = first;
+  long long got = fs->ReadSome(fd, 0, first, sizeof first);
+  if (got >= 0 && got < kHeaderFixedSize) got = fs->Read(fd, 0, first, sizeof first);
+  if (got < 0) return got == kFsIsDir ? kBadFileName : kIoError;
+  size_t pageSize = static_cast<size_t>(got);
   uint32_t headerLength = 0;
-  int st = DecodeHeaderLength(fixed, static_cast<size_t>(got), &headerLength);
+  int st = DecodeHeaderLength(page, pageSize, &headerLength);
   if (st != kOk) return st;
-  std::vector<uint8_t> header(headerLength);
-  got = fs->Read(fd, 0, header.data(), header.size());
-  if (got != static_cast<long long>(header.size())) return kIoError;
-  st = DecodeHeader(header.data(), header.size(), &t->meta_);
+  std::vector<uint8_t> header;
+  if (headerLength > pageSize) {
+    header.resize(headerLength);
+    got = fs->Read(fd, 0, header.data(), header.size());
+    if (got != static_cast<long long>(header.size())) return kIoError;
+    page = header.data();
+    pageSize = header.size();
+  }
+  st = DecodeHeader(page, headerLength, &t->meta_);
   if (st != kOk) return st;
 
   if (t->meta_.hasOwner) {
@@ -233,20 +321,22 @@ int Table::Open(const std::string& path, Access access, const std::string* owner
     auto digest = OwnerDigest(t->meta_.salt, *owner);
     if (!ConstantTimeEqual(digest.data(), t->meta_.digest.data(), digest.size())) return kBadOwner;
   }
+  if (locked != kOk) return locked;
 
-  int lk = fs->Lock(fd, kOpenLockByte, access == Access::kExclusive ? LockKind::kExclusive : LockKind::kShared);
-  if (lk == kFsBusy) return kLocked;
-  if (lk != 0) return kIoError;
-
-  for (const Key& key : t->meta_.keys) {
-    t->keyStart_.push_back(t->keyBytes_);
-    t->keyBytes_ += key.length;
-  }
-  t->index_.resize(t->meta_.keys.size());
-  t->distinct_.assign(t->meta_.keys.size(), 0);
+  t->keyIndex_.resize(t->meta_.keys.size());
   t->commit_.logEnd = t->meta_.logStart;
-  st = t->Refresh(false);
+  Commit newest;
+  int slot = 0;
+  uint64_t commitEnd = t->meta_.commitOffset + 2ull * t->meta_.commitBlockSize;
+  if (commitEnd <= pageSize) {
+    st = t->AdoptCommits(page + t->meta_.commitOffset, &newest, &slot) ? kOk : kIoError;
+  } else {
+    st = t->ReadCommits(&newest, &slot);
+  }
   if (st != kOk) return st;
+  t->commit_ = newest;
+  t->commitSlot_ = slot;
+  t->MarkChecked(epoch);
   *out = std::move(t);
   return kOk;
 }
@@ -256,106 +346,193 @@ Table::~Table() {
 }
 
 void Table::DropIndex() {
-  for (auto& idx : index_) idx.Clear();
+  for (KeyIndex& x : keyIndex_) x = KeyIndex();
   slots_.clear();
-  freeSlots_.clear();
-  keys_.clear();
-  keyless_.clear();
+  log_.clear();
   loaded_ = false;
   liveCount_ = 0;
-  distinct_.assign(meta_.keys.size(), 0);
   curKey_ = -1;
   state_ = CursorState::kNone;
 }
 
+// Reads the log from `from` (where the loaded part ends) to `to` into memory
+// and applies its entries, checking each one's structure and checksum.
 int Table::LoadTail(uint64_t from, uint64_t to) {
   FileSystem* fs = CurrentFileSystem();
-  std::vector<uint8_t> buf;
-  uint64_t bufStart = from;  // file offset of buf[0]
+  if (from != meta_.logStart + log_.size() || to < from) return kIoError;
+  long long size = fs->Size(fd_);
+  if (size < 0 || static_cast<uint64_t>(size) < to) return kIoError;  // a commit past the file's end
+  size_t n = static_cast<size_t>(to - from);
+  uint8_t* into = nullptr;
+  try {
+    into = log_.Grow(n);
+  } catch (const std::bad_alloc&) {
+    return kIoError;  // a log this process cannot hold
+  }
+  long long got = fs->Read(fd_, from, into, n);
+  if (got != static_cast<long long>(n)) return kIoError;
+  // Count the inserts first, so that the slots are allocated once. The
+  // entries are checked below; this only follows their lengths.
+  size_t inserts = 0;
+  for (uint64_t at = from; at < to && to - at >= 8;) {
+    const uint8_t* e = into + (at - from);
+    if (e[0] == kEntryInsert) ++inserts;
+    at += kEntryOverhead + uint64_t{Le32(e + 4)};
+  }
+  try {
+    slots_.reserve(slots_.size() + inserts);
+  } catch (const std::bad_alloc&) {
+    return kIoError;
+  }
   uint64_t pos = from;
-  auto ensure = [&](uint64_t need) -> bool {  // buf covers [pos, pos + need)
-    if (pos + need > to) return false;
-    if (pos >= bufStart && pos + need <= bufStart + buf.size()) return true;
-    size_t want = static_cast<size_t>(std::min<uint64_t>(to - pos, std::max<uint64_t>(need, kScanChunk)));
-    buf.resize(want);
-    long long got = fs->Read(fd_, pos, buf.data(), want);
-    bufStart = pos;
-    if (got != static_cast<long long>(want)) {
-      buf.clear();
-      return false;
-    }
-    return true;
-  };
   while (pos < to) {
-    if (!ensure(8)) return kIoError;
-    const uint8_t* h = buf.data() + (pos - bufStart);
-    uint8_t type = h[0];
-    uint32_t len = Le32(h + 4);
-    if ((type != kEntryInsert && type != kEntryDelete) || h[1] || h[2] || h[3]) return kIoError;
+    if (to - pos < 8) return kIoError;
+    const uint8_t* e = log_.data() + (pos - meta_.logStart);
+    uint8_t type = e[0];
+    uint32_t len = Le32(e + 4);
+    if ((type != kEntryInsert && type != kEntryDelete) || e[1] || e[2] || e[3]) return kIoError;
     if (type == kEntryInsert && (len < meta_.recordLength || len > meta_.maxRecordLength)) return kIoError;
     if (type == kEntryDelete && len != 8) return kIoError;
-    if (!ensure(kEntryOverhead + uint64_t{len})) return kIoError;
-    const uint8_t* e = buf.data() + (pos - bufStart);
+    if (to - pos < kEntryOverhead + uint64_t{len}) return kIoError;
     if (Crc32c(e, 8 + len) != Le32(e + 8 + len)) return kIoError;
-    int st = type == kEntryInsert ? ApplyInsert(pos, e + 8, len, nullptr) : ApplyDelete(Le64(e + 8), pos);
+    int st = type == kEntryInsert ? ApplyInsert(pos, len, nullptr) : ApplyDelete(Le64(e + 8), pos);
     if (st != kOk) return st;
     pos += kEntryOverhead + len;
   }
   return kOk;
 }
 
-OrderedIndex::Pos Table::Find(size_t k, const uint8_t* value, uint64_t offset) const {
-  return index_[k].LowerBound([&](uint32_t s) {
-    int c = CompareKeys(meta_, k, KeyOf(s, k), value);
+// Indexes key k over every live record: normalizes each value, sorts, and
+// checks the key's uniqueness and its count of distinct values against the
+// commit.
+int Table::BuildKey(size_t k) {
+  KeyIndex& x = keyIndex_[k];
+  if (x.built) return kOk;
+  size_t w = NormalizedWidth(meta_, k);
+  x.width = w;
+  std::vector<uint32_t> live;
+  try {
+    x.norm.assign(slots_.size() * w + kNormSlack, 0);
+    live.reserve(static_cast<size_t>(liveCount_));
+  } catch (const std::bad_alloc&) {
+    x = KeyIndex();
+    return kIoError;
+  }
+  for (uint32_t s = 0; s < slots_.size(); ++s) {
+    if (!slots_[s].live) continue;
+    NormalizeRecordKey(meta_, k, RecordOf(s), x.norm.data() + size_t{s} * w);
+    live.push_back(s);
+  }
+  std::vector<OrderedIndex::Entry> sorted;
+  try {
+    SortByKey(k, live, &sorted);
+  } catch (const std::bad_alloc&) {
+    x = KeyIndex();
+    return kIoError;
+  }
+  uint32_t distinct = 0;
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    if (i > 0 && sorted[i - 1].head == sorted[i].head &&
+        std::memcmp(NormOf(k, sorted[i - 1].value), NormOf(k, sorted[i].value), w) == 0) {
+      if (!meta_.keys[k].duplicates) {
+        x = KeyIndex();
+        return kIoError;  // the log broke a unique key
+      }
+      continue;
+    }
+    ++distinct;
+  }
+  if (distinct != commit_.distinct[k]) {
+    x = KeyIndex();
+    return kIoError;
+  }
+  x.order.Assign(sorted);
+  x.distinct = distinct;
+  x.built = true;
+  return kOk;
+}
+
+int Table::BuildAllKeys() {
+  for (size_t k = 0; k < keyIndex_.size(); ++k) {
+    int st = BuildKey(k);
+    if (st != kOk) return st;
+  }
+  return kOk;
+}
+
+// Sorts slots by key k's normalized values, equal values by slot number
+// (which orders as offsets do), into index entries. Most comparisons are of
+// the heads in the array being sorted; the log is often in key order
+// already, and then nothing is moved.
+void Table::SortByKey(size_t k, const std::vector<uint32_t>& slots, std::vector<OrderedIndex::Entry>* out) const {
+  size_t w = keyIndex_[k].width;
+  uint64_t mask = HeadMask(w);
+  out->resize(slots.size());
+  for (size_t i = 0; i < slots.size(); ++i) (*out)[i] = OrderedIndex::Entry{Head(NormOf(k, slots[i]), mask), slots[i]};
+  auto less = [&](const OrderedIndex::Entry& a, const OrderedIndex::Entry& b) {
+    if (a.head != b.head) return a.head < b.head;
+    if (w > 8) {
+      int c = std::memcmp(NormOf(k, a.value) + 8, NormOf(k, b.value) + 8, w - 8);
+      if (c != 0) return c < 0;
+    }
+    return a.value < b.value;
+  };
+  if (!std::is_sorted(out->begin(), out->end(), less)) std::sort(out->begin(), out->end(), less);
+}
+
+const uint8_t* Table::Normalize(size_t k, const uint8_t* keyValue) {
+  scratch_.assign(keyIndex_[k].width + kNormSlack, 0);
+  NormalizeKey(meta_, k, keyValue, scratch_.data());
+  return scratch_.data();
+}
+
+OrderedIndex::Pos Table::Find(size_t k, const uint8_t* norm, uint64_t offset) const {
+  size_t w = keyIndex_[k].width;
+  uint64_t head = Head(norm, HeadMask(w));
+  OrderedIndex::Pos p = keyIndex_[k].order.LowerBoundByHead(head, keyIndex_[k].lastChunk, [&](uint32_t s, uint64_t h) {
+    if (h != head) return h < head ? -1 : 1;
+    int c = w > 8 ? std::memcmp(NormOf(k, s) + 8, norm + 8, w - 8) : 0;
     if (c != 0) return c;
     return slots_[s].offset < offset ? -1 : slots_[s].offset > offset ? 1 : 0;
   });
+  keyIndex_[k].lastChunk = p.chunk;
+  return p;
 }
 
-bool Table::HasEqual(size_t k, const uint8_t* value) const {
-  OrderedIndex::Pos p = Find(k, value, 0);
-  return !index_[k].IsEnd(p) && CompareKeys(meta_, k, KeyOf(index_[k].At(p), k), value) == 0;
+bool Table::HasEqual(size_t k, const uint8_t* norm) const {
+  const OrderedIndex& idx = keyIndex_[k].order;
+  OrderedIndex::Pos p = Find(k, norm, 0);
+  return !idx.IsEnd(p) && std::memcmp(NormOf(k, idx.At(p)), norm, keyIndex_[k].width) == 0;
 }
 
 bool Table::Alone(size_t k, OrderedIndex::Pos p) const {
-  const OrderedIndex& idx = index_[k];
-  const uint8_t* value = KeyOf(idx.At(p), k);
+  const OrderedIndex& idx = keyIndex_[k].order;
+  size_t w = keyIndex_[k].width;
+  const uint8_t* value = NormOf(k, idx.At(p));
   OrderedIndex::Pos n = idx.Next(p);
-  if (!idx.IsEnd(n) && CompareKeys(meta_, k, KeyOf(idx.At(n), k), value) == 0) return false;
-  if (idx.Prev(&p) && CompareKeys(meta_, k, KeyOf(idx.At(p), k), value) == 0) return false;
+  if (!idx.IsEnd(n) && std::memcmp(NormOf(k, idx.At(n)), value, w) == 0) return false;
+  if (idx.Prev(&p) && std::memcmp(NormOf(k, idx.At(p)), value, w) == 0) return false;
   return true;
 }
 
-int Table::ApplyInsert(uint64_t offset, const uint8_t* record, uint32_t length, uint32_t* slotOut) {
-  if (meta_.keys.empty()) {
-    keyless_[offset] = length;
-    ++liveCount_;
-    return kOk;
+// Adds the insert entry at offset (already in log_) as a new slot, and to
+// every key built so far.
+int Table::ApplyInsert(uint64_t offset, uint32_t length, uint32_t* slotOut) {
+  uint32_t s = static_cast<uint32_t>(slots_.size());
+  slots_.push_back(Slot{offset, length, 1});
+  const uint8_t* record = RecordOf(s);
+  for (size_t k = 0; k < keyIndex_.size(); ++k) {
+    KeyIndex& x = keyIndex_[k];
+    if (!x.built) continue;
+    x.norm.resize(x.norm.size() + x.width);
+    NormalizeRecordKey(meta_, k, record, x.norm.data() + size_t{s} * x.width);
+    if (HasEqual(k, NormOf(k, s)) && !meta_.keys[k].duplicates) return kIoError;  // the log broke a unique key
   }
-  uint32_t s;
-  if (!freeSlots_.empty()) {
-    s = freeSlots_.back();
-    freeSlots_.pop_back();
-  } else {
-    s = static_cast<uint32_t>(slots_.size());
-    slots_.emplace_back();
-    keys_.resize(keys_.size() + keyBytes_);
-  }
-  slots_[s] = Slot{offset, length};
-  uint8_t* values = keys_.data() + size_t{s} * keyBytes_;
-  for (const Segment& seg : meta_.segments)
-    std::memcpy(values + keyStart_[seg.keyIndex] + seg.offsetInKey, record + seg.position - 1, seg.length);
-  std::vector<bool> equal(meta_.keys.size());
-  for (size_t k = 0; k < meta_.keys.size(); ++k) {
-    equal[k] = HasEqual(k, KeyOf(s, k));
-    if (equal[k] && !meta_.keys[k].duplicates) {
-      freeSlots_.push_back(s);
-      return kIoError;  // the log broke a unique key
-    }
-  }
-  for (size_t k = 0; k < meta_.keys.size(); ++k) {
-    if (!equal[k]) ++distinct_[k];
-    index_[k].InsertAt(Find(k, KeyOf(s, k), offset), s);
+  for (size_t k = 0; k < keyIndex_.size(); ++k) {
+    KeyIndex& x = keyIndex_[k];
+    if (!x.built) continue;
+    if (!HasEqual(k, NormOf(k, s))) ++x.distinct;
+    x.order.InsertAt(Find(k, NormOf(k, s), offset), s, Head(NormOf(k, s), HeadMask(x.width)));
   }
   ++liveCount_;
   if (slotOut) *slotOut = s;
@@ -363,80 +540,79 @@ int Table::ApplyInsert(uint64_t offset, const uint8_t* record, uint32_t length, 
 }
 
 void Table::RemoveSlot(uint32_t s) {
-  for (size_t k = 0; k < meta_.keys.size(); ++k) {
-    OrderedIndex::Pos p = Find(k, KeyOf(s, k), slots_[s].offset);
-    if (Alone(k, p)) --distinct_[k];
+  for (size_t k = 0; k < keyIndex_.size(); ++k) {
+    KeyIndex& x = keyIndex_[k];
+    if (!x.built) continue;
+    OrderedIndex::Pos p = Find(k, NormOf(k, s), slots_[s].offset);
+    if (Alone(k, p)) --x.distinct;
     // A position on the record moves to just before its successor.
     if (curKey_ == static_cast<int>(k) && state_ == CursorState::kOn && curSlot_ == s) {
       state_ = CursorState::kBefore;
-      beforeKey_.assign(reinterpret_cast<const char*>(KeyOf(s, k)), meta_.keys[k].length);
+      beforeNorm_.assign(NormOf(k, s), NormOf(k, s) + x.width + kNormSlack);
       beforeOffset_ = slots_[s].offset;
     }
-    index_[k].EraseAt(p);
+    x.order.EraseAt(p);
   }
-  freeSlots_.push_back(s);
+  slots_[s].live = 0;
   --liveCount_;
 }
 
+// A delete entry names the offset of a live record's insert entry.
 int Table::ApplyDelete(uint64_t target, uint64_t before) {
   if (target < meta_.logStart || target >= before) return kIoError;
-  if (meta_.keys.empty()) {
-    if (keyless_.erase(target) != 1) return kIoError;
-    --liveCount_;
-    return kOk;
-  }
-  // The deleted record is found through key 0 and its own insert entry.
-  uint8_t head[8];
-  if (target + 8 > before || CurrentFileSystem()->Read(fd_, target, head, 8) != 8) return kIoError;
-  uint32_t length = Le32(head + 4);
-  if (head[0] != kEntryInsert || length < meta_.recordLength || length > meta_.maxRecordLength ||
-      target + kEntryOverhead + length > before)
-    return kIoError;
-  std::vector<uint8_t> record;
-  int st = ReadRecord(target, length, &record);
-  if (st != kOk) return st;
-  std::string key0 = ExtractKey(meta_, 0, record.data());
-  OrderedIndex::Pos p = Find(0, reinterpret_cast<const uint8_t*>(key0.data()), target);
-  if (index_[0].IsEnd(p) || slots_[index_[0].At(p)].offset != target) return kIoError;  // not live
-  RemoveSlot(index_[0].At(p));
+  auto it = std::lower_bound(slots_.begin(), slots_.end(), target,
+                             [](const Slot& a, uint64_t off) { return a.offset < off; });
+  if (it == slots_.end() || it->offset != target || !it->live) return kIoError;  // not a live record
+  RemoveSlot(static_cast<uint32_t>(it - slots_.begin()));
   return kOk;
 }
 
-int Table::Position(size_t k, OrderedIndex::Pos p, Found* out) {
-  uint32_t s = index_[k].At(p);
-  int st = ReadRecord(slots_[s].offset, slots_[s].length, &out->record);
-  if (st != kOk) return st;
-  out->key.assign(reinterpret_cast<const char*>(KeyOf(s, k)), meta_.keys[k].length);
+void Table::Position(size_t k, OrderedIndex::Pos p, Found* out) {
+  uint32_t s = keyIndex_[k].order.At(p);
+  const uint8_t* record = RecordOf(s);
+  out->record.assign(record, record + slots_[s].length);
+  out->key.clear();
+  const Key& key = meta_.keys[k];
+  for (uint16_t i = 0; i < key.segmentCount; ++i) {
+    const Segment& seg = meta_.segments[key.firstSegment + i];
+    out->key.append(reinterpret_cast<const char*>(record) + seg.position - 1, seg.length);
+  }
   curKey_ = static_cast<int>(k);
   state_ = CursorState::kOn;
   curSlot_ = s;
   curPos_ = p;
-  curVersion_ = index_[k].version();
-  return kOk;
+  curVersion_ = keyIndex_[k].order.version();
 }
 
 int Table::GetFirst(size_t k, Found* out) {
   int st = Refresh(true);
+  if (st == kOk) st = BuildKey(k);
   if (st != kOk) return st;
-  if (index_[k].empty()) return kEndOfFile;
-  return Position(k, index_[k].Begin(), out);
+  if (keyIndex_[k].order.empty()) return kEndOfFile;
+  Position(k, keyIndex_[k].order.Begin(), out);
+  return kOk;
 }
 
 int Table::GetEqual(size_t k, const uint8_t* keyValue, Found* out) {
   int st = Refresh(true);
+  if (st == kOk) st = BuildKey(k);
   if (st != kOk) return st;
-  OrderedIndex::Pos p = Find(k, keyValue, 0);
-  if (index_[k].IsEnd(p) || CompareKeys(meta_, k, KeyOf(index_[k].At(p), k), keyValue) != 0)
-    return kKeyNotFound;
-  return Position(k, p, out);
+  const uint8_t* norm = Normalize(k, keyValue);
+  OrderedIndex::Pos p = Find(k, norm, 0);
+  const OrderedIndex& idx = keyIndex_[k].order;
+  if (idx.IsEnd(p) || std::memcmp(NormOf(k, idx.At(p)), norm, keyIndex_[k].width) != 0) return kKeyNotFound;
+  Position(k, p, out);
+  return kOk;
 }
 
 int Table::GetGreaterOrEqual(size_t k, const uint8_t* keyValue, Found* out) {
   int st = Refresh(true);
+  if (st == kOk) st = BuildKey(k);
   if (st != kOk) return st;
-  OrderedIndex::Pos p = Find(k, keyValue, 0);
-  if (index_[k].IsEnd(p)) return kEndOfFile;
-  return Position(k, p, out);
+  OrderedIndex::Pos p = Find(k, Normalize(k, keyValue), 0);
+  if (keyIndex_[k].order.IsEnd(p)) return kEndOfFile;
+  Position(k, p, out);
+  return kOk;
 }
 
 int Table::GetNext(size_t k, Found* out) {
@@ -445,18 +621,19 @@ int Table::GetNext(size_t k, Found* out) {
   int st = Refresh(true);
   if (st != kOk) return st;
   if (state_ == CursorState::kNone) return kNoPosition;  // the index was rebuilt
-  const OrderedIndex& idx = index_[k];
+  const OrderedIndex& idx = keyIndex_[k].order;
   OrderedIndex::Pos p;
   if (state_ == CursorState::kOn) {
     // Unchanged index: step from the remembered place; else find it again.
-    p = idx.version() == curVersion_ ? curPos_ : Find(k, KeyOf(curSlot_, k), slots_[curSlot_].offset);
+    p = idx.version() == curVersion_ ? curPos_ : Find(k, NormOf(k, curSlot_), slots_[curSlot_].offset);
     p = idx.Next(p);
   } else {
     // The deleted record is gone, so its place is its successor's.
-    p = Find(k, reinterpret_cast<const uint8_t*>(beforeKey_.data()), beforeOffset_);
+    p = Find(k, beforeNorm_.data(), beforeOffset_);
   }
   if (idx.IsEnd(p)) return kEndOfFile;
-  return Position(k, p, out);
+  Position(k, p, out);
+  return kOk;
 }
 
 int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::string* keyOut) {
@@ -465,10 +642,13 @@ int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::
   int st = LockForChange();
   if (st != kOk) return st;
   st = Refresh(true);
+  if (st == kOk) st = BuildAllKeys();
   Commit next = commit_;
+  std::vector<uint8_t> norm;
   for (size_t k = 0; st == kOk && k < meta_.keys.size(); ++k) {
-    std::string key = ExtractKey(meta_, k, record);
-    bool equal = HasEqual(k, reinterpret_cast<const uint8_t*>(key.data()));
+    norm.assign(keyIndex_[k].width + kNormSlack, 0);
+    NormalizeRecordKey(meta_, k, record, norm.data());
+    bool equal = HasEqual(k, norm.data());
     if (equal && !meta_.keys[k].duplicates) st = kDuplicateKey;
     if (!equal) ++next.distinct[k];
   }
@@ -485,9 +665,12 @@ int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::
   }
   uint32_t slot = 0;
   if (st == kOk) {
-    st = ApplyInsert(offset, record, length, &slot);
     commit_ = next;
     loadedEnd_ = next.logEnd;
+    if (ApplyInsert(offset, length, &slot) != kOk) {
+      DropIndex();  // cannot happen after the checks above; reload on next use
+      positionKey = -1;
+    }
   }
   Unlock();
   if (st != kOk) return st;
@@ -496,9 +679,9 @@ int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::
     curKey_ = positionKey;
     state_ = CursorState::kOn;
     curSlot_ = slot;
-    curPos_ = Find(k, KeyOf(slot, k), offset);
-    curVersion_ = index_[k].version();
-    if (keyOut) keyOut->assign(reinterpret_cast<const char*>(KeyOf(slot, k)), meta_.keys[k].length);
+    curPos_ = Find(k, NormOf(k, slot), offset);
+    curVersion_ = keyIndex_[k].order.version();
+    if (keyOut) *keyOut = ExtractKey(meta_, k, RecordOf(slot));
   }
   return kOk;
 }
@@ -515,17 +698,16 @@ int Table::InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* 
   int st = LockForChange();
   if (st != kOk) return st;
   st = Refresh(true);
+  if (st == kOk) st = BuildAllKeys();
   Commit next = commit_;
-  // Values new to each key within this batch, ordered by the key alone.
+  // Values new to each key within this batch (normalized values order as
+  // the keys do).
   for (size_t k = 0; st == kOk && k < meta_.keys.size(); ++k) {
-    auto less = [&](const std::string& a, const std::string& b) {
-      return CompareKeys(meta_, k, reinterpret_cast<const uint8_t*>(a.data()),
-                         reinterpret_cast<const uint8_t*>(b.data())) < 0;
-    };
-    std::set<std::string, decltype(less)> seen(less);
+    std::set<std::string> seen;
+    std::string norm(keyIndex_[k].width + kNormSlack, '\0');
     for (size_t i = 0; i < records.size(); ++i) {
-      std::string key = ExtractKey(meta_, k, records[i].data());
-      bool equal = HasEqual(k, reinterpret_cast<const uint8_t*>(key.data())) || seen.count(key) > 0;
+      NormalizeRecordKey(meta_, k, records[i].data(), reinterpret_cast<uint8_t*>(norm.data()));
+      bool equal = HasEqual(k, reinterpret_cast<const uint8_t*>(norm.data())) || seen.count(norm) > 0;
       if (equal && !meta_.keys[k].duplicates) {
         if (failed) *failed = i;
         st = kDuplicateKey;
@@ -533,7 +715,7 @@ int Table::InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* 
       }
       if (!equal) {
         ++next.distinct[k];
-        seen.insert(std::move(key));
+        seen.insert(norm);
       }
     }
   }
@@ -555,10 +737,14 @@ int Table::InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* 
     if (st == kOk) st = AppendAndCommit(entries, next);
   }
   if (st == kOk) {
-    for (size_t i = 0; st == kOk && i < records.size(); ++i)
-      st = ApplyInsert(offsets[i], records[i].data(), static_cast<uint32_t>(records[i].size()), nullptr);
     commit_ = next;
     loadedEnd_ = next.logEnd;
+    for (size_t i = 0; i < records.size(); ++i) {
+      if (ApplyInsert(offsets[i], static_cast<uint32_t>(records[i].size()), nullptr) != kOk) {
+        DropIndex();  // cannot happen after the checks above; reload on next use
+        break;
+      }
+    }
   }
   Unlock();
   return st;
@@ -570,13 +756,14 @@ int Table::Delete() {
   int st = LockForChange();
   if (st != kOk) return st;
   st = Refresh(true);
+  if (st == kOk) st = BuildAllKeys();
   // Another process may have deleted the record meanwhile.
   if (st == kOk && state_ != CursorState::kOn) st = kNoPosition;
   if (st == kOk) {
     uint32_t s = curSlot_;
     Commit next = commit_;
     for (size_t k = 0; k < meta_.keys.size(); ++k)
-      if (Alone(k, Find(k, KeyOf(s, k), slots_[s].offset))) --next.distinct[k];
+      if (Alone(k, Find(k, NormOf(k, s), slots_[s].offset))) --next.distinct[k];
     std::vector<uint8_t> entry = EncodeDelete(slots_[s].offset);
     next.sequence = commit_.sequence + 1;
     next.logEnd = commit_.logEnd + entry.size();
@@ -594,22 +781,17 @@ int Table::Delete() {
 
 int Table::ReadAll(std::vector<std::vector<uint8_t>>* records) {
   int st = Refresh(true);
+  if (st == kOk && !meta_.keys.empty()) st = BuildKey(0);
   if (st != kOk) return st;
   records->clear();
-  std::vector<uint8_t> rec;
+  auto add = [&](uint32_t s) { records->emplace_back(RecordOf(s), RecordOf(s) + slots_[s].length); };
   if (meta_.keys.empty()) {
-    for (const auto& [offset, length] : keyless_) {
-      if ((st = ReadRecord(offset, length, &rec)) != kOk) return st;
-      records->push_back(rec);
-    }
+    for (uint32_t s = 0; s < slots_.size(); ++s)
+      if (slots_[s].live) add(s);
     return kOk;
   }
-  const OrderedIndex& idx = index_[0];
-  for (OrderedIndex::Pos p = idx.Begin(); !idx.IsEnd(p); p = idx.Next(p)) {
-    const Slot& s = slots_[idx.At(p)];
-    if ((st = ReadRecord(s.offset, s.length, &rec)) != kOk) return st;
-    records->push_back(rec);
-  }
+  const OrderedIndex& idx = keyIndex_[0].order;
+  for (OrderedIndex::Pos p = idx.Begin(); !idx.IsEnd(p); p = idx.Next(p)) add(idx.At(p));
   return kOk;
 }
 
@@ -619,23 +801,26 @@ int Table::Verify(std::string* problem) {
     return st;
   };
   int st = Refresh(true);
+  if (st == kOk) st = BuildAllKeys();
   if (st != kOk) return fail(st, "the log does not replay to the committed counts");
   long long size = CurrentFileSystem()->Size(fd_);
   if (size < 0 || static_cast<uint64_t>(size) < commit_.logEnd) return fail(kIoError, "file shorter than its log");
-  std::vector<uint8_t> rec;
+  std::vector<uint8_t> rec, norm;
   for (size_t k = 0; k < meta_.keys.size(); ++k) {
-    const OrderedIndex& idx = index_[k];
-    if (idx.size() != liveCount_) return fail(kIoError, "a key does not index every record");
+    const KeyIndex& x = keyIndex_[k];
+    if (x.order.size() != liveCount_) return fail(kIoError, "a key does not index every record");
+    norm.assign(x.width + kNormSlack, 0);
     bool first = true;
     uint32_t prev = 0;
-    for (OrderedIndex::Pos p = idx.Begin(); !idx.IsEnd(p); p = idx.Next(p)) {
-      uint32_t s = idx.At(p);
-      if ((st = ReadRecord(slots_[s].offset, slots_[s].length, &rec)) != kOk)
+    for (OrderedIndex::Pos p = x.order.Begin(); !x.order.IsEnd(p); p = x.order.Next(p)) {
+      uint32_t s = x.order.At(p);
+      if ((st = ReadRecordFromDisk(slots_[s].offset, slots_[s].length, &rec)) != kOk)
         return fail(st, "a record fails its checksum");
-      if (std::memcmp(ExtractKey(meta_, k, rec.data()).data(), KeyOf(s, k), meta_.keys[k].length) != 0)
+      NormalizeRecordKey(meta_, k, rec.data(), norm.data());
+      if (std::memcmp(norm.data(), NormOf(k, s), x.width) != 0)
         return fail(kIoError, "a key value differs from its record");
       if (!first) {
-        int c = CompareKeys(meta_, k, KeyOf(prev, k), KeyOf(s, k));
+        int c = std::memcmp(NormOf(k, prev), NormOf(k, s), x.width);
         if (c > 0 || (c == 0 && (!meta_.keys[k].duplicates || slots_[prev].offset >= slots_[s].offset)))
           return fail(kIoError, "a key is out of order or a unique key holds a value twice");
       }
@@ -643,8 +828,11 @@ int Table::Verify(std::string* problem) {
       prev = s;
     }
   }
-  for (const auto& [offset, length] : keyless_)
-    if ((st = ReadRecord(offset, length, &rec)) != kOk) return fail(st, "a record fails its checksum");
+  if (meta_.keys.empty()) {
+    for (uint32_t s = 0; s < slots_.size(); ++s)
+      if (slots_[s].live && (st = ReadRecordFromDisk(slots_[s].offset, slots_[s].length, &rec)) != kOk)
+        return fail(st, "a record fails its checksum");
+  }
   return kOk;
 }
 

@@ -3,9 +3,11 @@
 // the entry owns one Table.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
-#include <map>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,10 +24,41 @@ std::array<uint8_t, 32> OwnerDigest(const std::array<uint8_t, 16>& salt, const s
 
 enum class Access { kReadOnly, kNormal, kExclusive };
 
-// A record handed out by a Get.
+// A record handed out by a Get. Reusing one Found across Gets reuses its
+// buffers.
 struct Found {
   std::vector<uint8_t> record;
   std::string key;
+};
+
+// A growable byte array that leaves new bytes uninitialized: the loaded log
+// is read straight into it, so zeroing it first would only cost time.
+class ByteBuffer {
+ public:
+  const uint8_t* data() const { return data_.get(); }
+  uint8_t* data() { return data_.get(); }
+  size_t size() const { return size_; }
+  void clear() {
+    data_.reset();
+    size_ = capacity_ = 0;
+  }
+  // Adds n bytes of unspecified value at the end; may throw std::bad_alloc.
+  uint8_t* Grow(size_t n) {
+    if (size_ + n > capacity_) {
+      size_t capacity = std::max(size_ + n, capacity_ + capacity_ / 2);
+      std::unique_ptr<uint8_t[]> bigger(new uint8_t[capacity]);
+      if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+      data_ = std::move(bigger);
+      capacity_ = capacity;
+    }
+    size_ += n;
+    return data_.get() + size_ - n;
+  }
+
+ private:
+  std::unique_ptr<uint8_t[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
 class Table {
@@ -41,8 +74,8 @@ class Table {
   const FileMeta& meta() const { return meta_; }
   const Commit& commit() const { return commit_; }
 
-  // Picks up the newest commit; with needIndex (or once the index exists)
-  // also brings the index up to it. A status.
+  // Picks up the newest commit; with needIndex (or once the log is loaded)
+  // also brings the loaded log and the built keys up to it. A status.
   int Refresh(bool needIndex);
 
   int GetFirst(size_t k, Found* out);
@@ -68,29 +101,52 @@ class Table {
   Table() = default;
   enum class CursorState { kNone, kOn, kBefore };
 
-  // A live record: where its insert entry lies, and its length. Its key
-  // values sit in keys_ at slot * keyBytes_.
+  // An insert entry of the log, in log order (so slot numbers order as
+  // offsets do); a deleted record keeps its slot, marked dead.
   struct Slot {
     uint64_t offset = 0;
     uint32_t length = 0;
+    uint32_t live = 0;
   };
 
-  const uint8_t* KeyOf(uint32_t slot, size_t k) const {
-    return keys_.data() + size_t{slot} * keyBytes_ + keyStart_[k];
+  // One key's index, built when the key is first used: the normalized value
+  // of every slot and the live slots in key order (equal values by offset).
+  struct KeyIndex {
+    bool built = false;
+    size_t width = 0;
+    std::vector<uint8_t> norm;  // width bytes per slot
+    OrderedIndex order;
+    uint32_t distinct = 0;
+    mutable size_t lastChunk = 0;  // where the last search ended: the next starts there
+  };
+
+  const uint8_t* RecordOf(uint32_t slot) const {
+    return log_.data() + (slots_[slot].offset - meta_.logStart) + 8;
   }
-  // The first entry of key k at or after (value, offset).
-  OrderedIndex::Pos Find(size_t k, const uint8_t* value, uint64_t offset) const;
-  bool HasEqual(size_t k, const uint8_t* value) const;
+  const uint8_t* NormOf(size_t k, uint32_t slot) const {
+    return keyIndex_[k].norm.data() + size_t{slot} * keyIndex_[k].width;
+  }
+  // The first entry of key k at or after (normalized value, offset).
+  OrderedIndex::Pos Find(size_t k, const uint8_t* norm, uint64_t offset) const;
+  bool HasEqual(size_t k, const uint8_t* norm) const;
   // Whether the entry at p has neighbours with an equal key value.
   bool Alone(size_t k, OrderedIndex::Pos p) const;
+  // Normalizes a key value the caller gives into scratch_.
+  const uint8_t* Normalize(size_t k, const uint8_t* keyValue);
 
   int ReadCommits(Commit* newest, int* slot);
+  bool AdoptCommits(const uint8_t* bytes, Commit* newest, int* slot);
   int LoadTail(uint64_t from, uint64_t to);
-  int ApplyInsert(uint64_t offset, const uint8_t* record, uint32_t length, uint32_t* slotOut);
+  int BuildKey(size_t k);
+  void SortByKey(size_t k, const std::vector<uint32_t>& slots, std::vector<OrderedIndex::Entry>* out) const;
+  int BuildAllKeys();
+  int ApplyInsert(uint64_t offset, uint32_t length, uint32_t* slotOut);
   int ApplyDelete(uint64_t target, uint64_t before);
   void RemoveSlot(uint32_t slot);
-  int ReadRecord(uint64_t offset, uint32_t length, std::vector<uint8_t>* out);
-  int Position(size_t k, OrderedIndex::Pos p, Found* out);
+  int ReadRecordFromDisk(uint64_t offset, uint32_t length, std::vector<uint8_t>* out);
+  void Position(size_t k, OrderedIndex::Pos p, Found* out);
+  bool RecentlyChecked() const;
+  void MarkChecked(uint64_t epoch);
   int RefreshLocked(bool needIndex);
   int LockChangeByte(LockKind kind);
   int LockForChange();
@@ -106,28 +162,28 @@ class Table {
   Commit commit_;
   int commitSlot_ = 0;                // which block holds commit_
   std::vector<uint8_t> commitBytes_;  // both blocks as last read
+  // When this open last found its commit current, and the process's change
+  // count then: see Refresh.
+  std::chrono::steady_clock::time_point checkedAt_{};
+  uint64_t checkedEpoch_ = 0;
+
   bool loaded_ = false;
   uint64_t loadedEnd_ = 0;
   uint64_t liveCount_ = 0;
-  std::vector<uint32_t> distinct_;
-
+  ByteBuffer log_;  // the log's bytes up to loadedEnd_, every entry checked
   std::vector<Slot> slots_;
-  std::vector<uint32_t> freeSlots_;
-  std::vector<uint8_t> keys_;        // every slot's key values, keyBytes_ each
-  size_t keyBytes_ = 0;
-  std::vector<size_t> keyStart_;     // where key k's value starts in a slot's bytes
-  std::vector<OrderedIndex> index_;  // per key: slots in key order
-  std::map<uint64_t, uint32_t> keyless_;  // live records of a file without keys
+  std::vector<KeyIndex> keyIndex_;
+  std::vector<uint8_t> scratch_;
 
   // The position: on a record (curSlot_), or just before where a deleted
-  // record was (beforeKey_, beforeOffset_). curPos_ is valid while the
+  // record was (beforeNorm_, beforeOffset_). curPos_ is valid while the
   // index's version is curVersion_.
   int curKey_ = -1;
   CursorState state_ = CursorState::kNone;
   uint32_t curSlot_ = 0;
   OrderedIndex::Pos curPos_;
   uint64_t curVersion_ = 0;
-  std::string beforeKey_;
+  std::vector<uint8_t> beforeNorm_;
   uint64_t beforeOffset_ = 0;
 };
 

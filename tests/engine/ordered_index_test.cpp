@@ -13,7 +13,7 @@ using engine::OrderedIndex;
 
 // Entries are values themselves; cmp orders an entry against the target.
 OrderedIndex::Pos Lower(const OrderedIndex& idx, uint32_t target) {
-  return idx.LowerBound([&](uint32_t v) { return v < target ? -1 : v > target ? 1 : 0; });
+  return idx.LowerBound([&](uint32_t v, uint64_t) { return v < target ? -1 : v > target ? 1 : 0; });
 }
 
 void ExpectSame(const OrderedIndex& idx, const std::multiset<uint32_t>& model) {
@@ -88,6 +88,49 @@ TEST(OrderedIndex, MatchesAMultisetThroughSplitsAndEmptiedChunks) {
   }
   ExpectSame(idx, model);
   EXPECT_TRUE(idx.IsEnd(idx.Begin()));
+}
+
+// The search by heads gives the same place as the plain search, whatever
+// chunk it is told to try first, also when one head repeats over several
+// chunks and after erasures changed the chunks' last entries.
+TEST(OrderedIndex, SearchByHeadAgreesWithThePlainSearch) {
+  const uint32_t seed = 4711;
+  std::mt19937 rng(seed);
+  OrderedIndex idx;
+  // Entries ordered by (head, value); the head is value / 500, so one head
+  // covers several chunks.
+  auto head = [](uint32_t v) { return uint64_t{v / 500}; };
+  auto lower = [&](uint32_t target, size_t hint) {
+    auto cmp = [&](uint32_t v, uint64_t h) {
+      if (h != head(target)) return h < head(target) ? -1 : 1;
+      return v < target ? -1 : v > target ? 1 : 0;
+    };
+    return std::make_pair(idx.LowerBound(cmp), idx.LowerBoundByHead(head(target), hint, cmp));
+  };
+  std::vector<OrderedIndex::Entry> sorted;
+  for (uint32_t v = 0; v < 20000; v += 2) sorted.push_back({head(v), v});
+  idx.Assign(sorted);
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 5000; ++i) {
+      uint32_t v = rng() % 21000;
+      size_t hint = rng() % 400;
+      auto [plain, byHead] = lower(v, hint);
+      ASSERT_EQ(idx.IsEnd(plain), idx.IsEnd(byHead)) << "seed " << seed << " value " << v << " hint " << hint;
+      if (!idx.IsEnd(plain)) {
+        ASSERT_EQ(idx.At(plain), idx.At(byHead)) << "seed " << seed << " value " << v;
+      }
+    }
+    // Insert odd values and erase some even ones, through the plain search.
+    for (int i = 0; i < 3000; ++i) {
+      uint32_t v = rng() % 20000;
+      OrderedIndex::Pos at = lower(v, 0).first;
+      if (v % 2) {
+        idx.InsertAt(at, v, head(v));
+      } else if (!idx.IsEnd(at) && idx.At(at) == v) {
+        idx.EraseAt(at);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -212,4 +212,44 @@ TEST(Processes, TwoWritersAtOnceKeepEveryChange) {
   engine::Entry(kReset, nullptr, nullptr, nullptr, nullptr, 0, 0);
 }
 
+// An open that has loaded the file sees another process's changes: at once
+// for a change of its own process, and within a millisecond or two for a
+// change made elsewhere (reads rely on their last look at the commit for
+// at most a millisecond).
+TEST(Processes, ReadersSeeAnotherProcessesChanges) {
+  TempDir dir;
+  std::string path = dir.path() + "/SEEN.DAT";
+  ASSERT_EQ(engine::CreateFile(path, Def()), 0);
+  Open reader(path);
+  ASSERT_EQ(reader.Insert(Rec(1)), 0);
+  ASSERT_EQ(reader.Equal(0, IdKey(1)), 0);
+  ASSERT_EQ(reader.Equal(0, IdKey(2)), 4);  // loaded, and 2 is not there yet
+  auto inChild = [&](auto change) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      Open writer(path);
+      _exit(writer.status == 0 && change(writer) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+  };
+  inChild([](Open& w) { return w.Insert(Rec(2)); });
+  usleep(3000);
+  EXPECT_EQ(reader.Equal(0, IdKey(2)), 0) << "an insert by another process";
+  Bytes stat;
+  ASSERT_EQ(reader.Stat(&stat), 0);
+  EXPECT_EQ(U32(stat, 6), 2u);
+  inChild([](Open& w) { return w.Equal(0, IdKey(1)) == 0 ? w.Delete() : 1; });
+  usleep(3000);
+  EXPECT_EQ(reader.Equal(0, IdKey(1)), 4) << "a delete by another process";
+  // Another open of this process: seen at once.
+  Open other(path);
+  ASSERT_EQ(other.Insert(Rec(3)), 0);
+  EXPECT_EQ(reader.Equal(0, IdKey(3)), 0) << "an insert by another open of this process";
+  engine::Entry(kReset, nullptr, nullptr, nullptr, nullptr, 0, 0);
+}
+
 }  // namespace
