@@ -17,6 +17,9 @@ constexpr unsigned char kEscapeByte = 27;
 termios savedTerminal;
 volatile sig_atomic_t terminalChanged = 0;
 bool exitHookInstalled = false;
+// Set once standard input has reached its end: nothing can arrive after
+// that, so the poll stops asking (two system calls a table saved).
+bool inputEnded = false;
 
 void RestoreAtExit() { ConsoleEnd(); }
 
@@ -55,10 +58,12 @@ bool ByteWaiting() {
 }  // namespace
 
 int ConsolePollKey() {
-  if (!ByteWaiting()) return -1;
+  if (inputEnded || !ByteWaiting()) return -1;
   unsigned char c;
   // End of input, an error or a closed descriptor is no key.
-  if (read(STDIN_FILENO, &c, 1) != 1) return -1;
+  ssize_t n = read(STDIN_FILENO, &c, 1);
+  if (n == 0) inputEnded = true;
+  if (n != 1) return -1;
   if (c == kEscapeByte && terminalChanged) {
     // A terminal sends keys such as the arrows as an escape byte followed at
     // once by more bytes. Such a sequence is one key, and not Escape.

@@ -2,6 +2,7 @@
 // and the statistics block.
 #include "driver/output.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstring>
 
@@ -10,9 +11,17 @@
 RunCounters RunStats;
 int SpinnerPosition;
 bool StdoutSharesStderr;
+bool StdoutIsTerminal;
 
 namespace {
 const char kSpinnerChars[4] = {'-', '\\', '|', '/'};
+
+// Standard error is line-buffered (see streams.cpp); the spinner, which ends
+// no line, is shown at least this often, so a terminal or the reader of a
+// pipe still sees progress.
+constexpr auto kSpinnerFlushEvery = std::chrono::milliseconds(100);
+std::chrono::steady_clock::time_point spinnerFlushedAt;
+unsigned spinnerSteps;
 }
 
 int PrintToStream(FILE* stream, const char* format, ...) {
@@ -23,6 +32,7 @@ int PrintToStream(FILE* stream, const char* format, ...) {
     size_t n = strlen(format);
     if (n > 0 && format[n - 1] == '\n') fflush(stdout);
   }
+  if (stream == stdout && StdoutIsTerminal) fflush(stderr);
   va_list args;
   va_start(args, format);
   int written = vfprintf(stream, format, args);
@@ -31,6 +41,7 @@ int PrintToStream(FILE* stream, const char* format, ...) {
 }
 
 int PrintToStdout(const char* format, ...) {
+  if (StdoutIsTerminal) fflush(stderr);
   va_list args;
   va_start(args, format);
   int written = vfprintf(stdout, format, args);
@@ -43,6 +54,13 @@ void AdvanceSpinner() {
   SpinnerPosition++;
   PrintToStream(stderr, "%c%c", c, '\b');
   if (SpinnerPosition > 3) SpinnerPosition = 0;
+  // The clock is read every 16th step only: a step takes microseconds.
+  if ((spinnerSteps++ & 15) != 0) return;
+  auto now = std::chrono::steady_clock::now();
+  if (now - spinnerFlushedAt >= kSpinnerFlushEvery) {
+    fflush(stderr);
+    spinnerFlushedAt = now;
+  }
 }
 
 void TrimTrailingSpaces(char* text) {

@@ -9,6 +9,10 @@ extern int SpinnerPosition;
 // lines then flush the pending report first to keep their order.
 extern bool StdoutSharesStderr;
 
+// Set when standard output is a terminal: a report line then first brings
+// the spinner characters still buffered, so the screen shows both in order.
+extern bool StdoutIsTerminal;
+
 // Gives standard output a static buffer: full buffering when it is not a
 // terminal, line buffering when it is. Call before anything is written.
 void PrepareStandardStreams();

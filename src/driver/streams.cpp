@@ -1,6 +1,6 @@
-// Standard-stream setup: every standard descriptor taken, SIGPIPE ignored, a
-// static output buffer (no heap), full buffering unless standard output is a
-// terminal.
+// Standard-stream setup: every standard descriptor taken, SIGPIPE ignored,
+// static output buffers (no heap), full buffering unless standard output is a
+// terminal, line buffering for standard error.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,6 +12,7 @@
 
 namespace {
 char stdoutBuffer[1 << 16];
+char stderrBuffer[1 << 12];
 
 bool SameFile(int a, int b) {
   struct stat sa, sb;
@@ -43,4 +44,10 @@ void PrepareStandardStreams() {
   bool terminal = isatty(STDOUT_FILENO) != 0;
   setvbuf(stdout, stdoutBuffer, terminal ? _IOLBF : _IOFBF, sizeof stdoutBuffer);
   StdoutSharesStderr = !terminal && SameFile(STDOUT_FILENO, STDERR_FILENO);
+  StdoutIsTerminal = terminal;
+  // Standard error gets whole lines: the spinner's characters then cost one
+  // write per line or per interval (see AdvanceSpinner), not one each. Lines
+  // keep their order: an error line flushes the report first when both
+  // reach one file, and a report line on a terminal flushes the spinner.
+  setvbuf(stderr, stderrBuffer, _IOLBF, sizeof stderrBuffer);
 }

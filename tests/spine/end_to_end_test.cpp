@@ -1,6 +1,7 @@
 // The built program, run as a child process.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,26 @@ TEST(EndToEnd, ErrorLinesKeepTheirPlaceInASharedFile) {
   ASSERT_NE(reset, std::string::npos) << r.out;
   EXPECT_LT(open, error);
   EXPECT_LT(error, reset);
+}
+
+// Standard error redirected on its own: the spinner's characters and the
+// error lines all arrive, in the order written, though they are buffered.
+TEST(EndToEnd, RedirectedStandardErrorGetsEverythingInOrder) {
+  TempDir dir;
+  TestDatabase db(dir.path());
+  db.tables = {{1, "Alpha", "A.DAT"}, {2, "Beta", "B.DAT"}, {3, "Gamma", "C.DAT"}};
+  db.WriteDictionaries();
+  {
+    std::FILE* f = std::fopen((dir.path() + "/B.DAT").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a data file of any kind, but long enough to be read as one", f);
+    std::fclose(f);
+  }
+  ProcessResult r = RunProcess({SCRUTOR_BIN, "*"}, dir.path(), "", true);
+  EXPECT_EQ(r.exitCode, 0);
+  // One spinner step per table, Beta's error line after its step.
+  EXPECT_EQ(r.err, "-\b\\\bB.DAT: Not a Btrieve File\n|\b") << r.err;
+  EXPECT_TRUE(r.out.ends_with("Done.\n")) << r.out;
 }
 
 }  // namespace
