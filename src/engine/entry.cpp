@@ -2,6 +2,7 @@
 // operation on the table a position block names.
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "engine/engine.h"
@@ -164,7 +165,11 @@ int Entry(uint32_t operation, void* positionBlock, void* dataBuffer, uint32_t* d
   switch (operation) {
     case kOpOpen:
       if (block == nullptr) return kNotOpen;
-      return OpenOp(block, data, dataLength, key, keyLength, keyNumber);
+      try {
+        return OpenOp(block, data, dataLength, key, keyLength, keyNumber);
+      } catch (const std::bad_alloc&) {
+        return kIoError;
+      }
     case kOpReset:
       DetachAll();
       return kOk;
@@ -178,11 +183,19 @@ int Entry(uint32_t operation, void* positionBlock, void* dataBuffer, uint32_t* d
   }
   Table* t = FindTable(block);
   if (t == nullptr) return kNotOpen;
-  switch (operation) {
-    case kOpInsert: return InsertOp(t, data, dataLength, key, keyNumber);
-    case kOpDelete: return t->Delete();
-    case kOpStat: return StatOp(t, data, dataLength);
-    default: return GetOp(t, operation, data, dataLength, key, keyNumber);
+  try {
+    switch (operation) {
+      case kOpInsert: return InsertOp(t, data, dataLength, key, keyNumber);
+      case kOpDelete: return t->Delete();
+      case kOpStat: return StatOp(t, data, dataLength);
+      default: return GetOp(t, operation, data, dataLength, key, keyNumber);
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory part-way: what this open holds in memory may be half
+    // updated, so it is dropped (and a change's lock released); the next
+    // call loads the file again.
+    t->Forget();
+    return kIoError;
   }
 }
 

@@ -31,6 +31,15 @@ class FileSystem {
   // Returns a descriptor (>= 0) or an FsError. kCreateNew fails with
   // kFsExists when the path exists.
   virtual int Open(const std::string& path, OpenMode mode) = 0;
+  // Like Open, but without making sure that path names a regular file (a
+  // system call less); the caller asks IsRegularFile when what it reads
+  // there makes no sense. By default it is Open.
+  virtual int OpenAnyKind(const std::string& path, OpenMode mode) { return Open(path, mode); }
+  // Whether fd is a regular file (true when the system cannot tell).
+  virtual bool IsRegularFile(int fd) {
+    (void)fd;
+    return true;
+  }
   virtual int Close(int fd) = 0;
   // Reads up to size bytes at offset; returns the count read (short only at
   // the end of the file) or an FsError.

@@ -18,6 +18,7 @@ int FromErrno(int e) {
     case ENOENT: case ENOTDIR: return kFsNotFound;
     case EACCES: case EPERM: case EROFS: return kFsAccess;
     case EISDIR: return kFsIsDir;
+    case ESPIPE: return kFsBadName;  // a pipe or a terminal
     case ENAMETOOLONG: case EINVAL: return kFsBadName;
     case EAGAIN: return kFsBusy;
     case ENOSPC: case EDQUOT: case EFBIG: return kFsNoSpace;
@@ -28,14 +29,22 @@ int FromErrno(int e) {
 
 class PosixFileSystem : public FileSystem {
  public:
-  int Open(const std::string& path, OpenMode mode) override {
+  int OpenAnyKind(const std::string& path, OpenMode mode) override {
     int flags = O_CLOEXEC;
     if (mode == OpenMode::kRead) flags |= O_RDONLY;
     if (mode == OpenMode::kReadWrite) flags |= O_RDWR;
     if (mode == OpenMode::kCreateNew) flags |= O_RDWR | O_CREAT | O_EXCL;
     int fd;
     do fd = ::open(path.c_str(), flags, 0644); while (fd < 0 && errno == EINTR);
-    if (fd < 0) return FromErrno(errno);
+    return fd < 0 ? FromErrno(errno) : fd;
+  }
+  bool IsRegularFile(int fd) override {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  }
+  int Open(const std::string& path, OpenMode mode) override {
+    int fd = OpenAnyKind(path, mode);
+    if (fd < 0) return fd;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       bool dir = S_ISDIR(st.st_mode);

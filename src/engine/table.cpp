@@ -272,10 +272,12 @@ int Table::Open(const std::string& path, Access access, const std::string* owner
                 std::unique_ptr<Table>* out) {
   FileSystem* fs = CurrentFileSystem();
   bool writable = access != Access::kReadOnly;
-  int fd = fs->Open(path, writable ? OpenMode::kReadWrite : OpenMode::kRead);
+  // Opened whatever it names; only when what is read makes no sense is it
+  // asked whether it is a regular file at all (a system call saved an Open).
+  int fd = fs->OpenAnyKind(path, writable ? OpenMode::kReadWrite : OpenMode::kRead);
   if (fd == kFsAccess && access == Access::kNormal) {
     // A file the user may only read still opens; changes answer 46.
-    fd = fs->Open(path, OpenMode::kRead);
+    fd = fs->OpenAnyKind(path, OpenMode::kRead);
     writable = false;
   }
   if (fd < 0) {
@@ -300,21 +302,23 @@ int Table::Open(const std::string& path, Access access, const std::string* owner
   const uint8_t* page = first;
   long long got = fs->ReadSome(fd, 0, first, sizeof first);
   if (got >= 0 && got < kHeaderFixedSize) got = fs->Read(fd, 0, first, sizeof first);
-  if (got < 0) return got == kFsIsDir ? kBadFileName : kIoError;
+  // A directory, pipe or device is no file of this format, whatever it holds.
+  auto failed = [&](int status) { return fs->IsRegularFile(fd) ? status : kBadFileName; };
+  if (got < 0) return failed(kIoError);
   size_t pageSize = static_cast<size_t>(got);
   uint32_t headerLength = 0;
   int st = DecodeHeaderLength(page, pageSize, &headerLength);
-  if (st != kOk) return st;
+  if (st != kOk) return failed(st);
   std::vector<uint8_t> header;
   if (headerLength > pageSize) {
     header.resize(headerLength);
     got = fs->Read(fd, 0, header.data(), header.size());
-    if (got != static_cast<long long>(header.size())) return kIoError;
+    if (got != static_cast<long long>(header.size())) return failed(kIoError);
     page = header.data();
     pageSize = header.size();
   }
   st = DecodeHeader(page, headerLength, &t->meta_);
-  if (st != kOk) return st;
+  if (st != kOk) return failed(st);
 
   if (t->meta_.hasOwner) {
     if (owner == nullptr || owner->empty()) return kBadOwner;
@@ -339,6 +343,11 @@ int Table::Open(const std::string& path, Access access, const std::string* owner
   t->MarkChecked(epoch);
   *out = std::move(t);
   return kOk;
+}
+
+void Table::Forget() {
+  if (changing_) Unlock();
+  DropIndex();
 }
 
 Table::~Table() {
@@ -410,26 +419,23 @@ int Table::BuildKey(size_t k) {
   if (x.built) return kOk;
   size_t w = NormalizedWidth(meta_, k);
   x.width = w;
-  std::vector<uint32_t> live;
-  try {
-    x.norm.assign(slots_.size() * w + kNormSlack, 0);
-    live.reserve(static_cast<size_t>(liveCount_));
-  } catch (const std::bad_alloc&) {
-    x = KeyIndex();
-    return kIoError;
-  }
-  for (uint32_t s = 0; s < slots_.size(); ++s) {
-    if (!slots_[s].live) continue;
-    NormalizeRecordKey(meta_, k, RecordOf(s), x.norm.data() + size_t{s} * w);
-    live.push_back(s);
-  }
   std::vector<OrderedIndex::Entry> sorted;
   try {
-    SortByKey(k, live, &sorted);
+    x.norm.resize(slots_.size() * w + kNormSlack);
+    sorted.reserve(static_cast<size_t>(liveCount_));
   } catch (const std::bad_alloc&) {
     x = KeyIndex();
     return kIoError;
   }
+  std::memset(x.norm.data() + slots_.size() * w, 0, kNormSlack);
+  uint64_t mask = HeadMask(w);
+  for (uint32_t s = 0; s < slots_.size(); ++s) {
+    if (!slots_[s].live) continue;
+    uint8_t* norm = x.norm.data() + size_t{s} * w;
+    NormalizeRecordKey(meta_, k, RecordOf(s), norm);
+    sorted.push_back(OrderedIndex::Entry{Head(norm, mask), s});
+  }
+  SortByKey(k, &sorted);
   uint32_t distinct = 0;
   for (size_t i = 0; i < sorted.size(); ++i) {
     if (i > 0 && sorted[i - 1].head == sorted[i].head &&
@@ -460,15 +466,12 @@ int Table::BuildAllKeys() {
   return kOk;
 }
 
-// Sorts slots by key k's normalized values, equal values by slot number
-// (which orders as offsets do), into index entries. Most comparisons are of
-// the heads in the array being sorted; the log is often in key order
-// already, and then nothing is moved.
-void Table::SortByKey(size_t k, const std::vector<uint32_t>& slots, std::vector<OrderedIndex::Entry>* out) const {
+// Sorts index entries by key k's normalized values, equal values by slot
+// number (which orders as offsets do). Most comparisons are of the heads in
+// the array being sorted; the log is often in key order already, and then
+// nothing is moved.
+void Table::SortByKey(size_t k, std::vector<OrderedIndex::Entry>* entries) const {
   size_t w = keyIndex_[k].width;
-  uint64_t mask = HeadMask(w);
-  out->resize(slots.size());
-  for (size_t i = 0; i < slots.size(); ++i) (*out)[i] = OrderedIndex::Entry{Head(NormOf(k, slots[i]), mask), slots[i]};
   auto less = [&](const OrderedIndex::Entry& a, const OrderedIndex::Entry& b) {
     if (a.head != b.head) return a.head < b.head;
     if (w > 8) {
@@ -477,7 +480,7 @@ void Table::SortByKey(size_t k, const std::vector<uint32_t>& slots, std::vector<
     }
     return a.value < b.value;
   };
-  if (!std::is_sorted(out->begin(), out->end(), less)) std::sort(out->begin(), out->end(), less);
+  if (!std::is_sorted(entries->begin(), entries->end(), less)) std::sort(entries->begin(), entries->end(), less);
 }
 
 const uint8_t* Table::Normalize(size_t k, const uint8_t* keyValue) {

@@ -92,6 +92,10 @@ class Table {
   // Deletes the current record.
   int Delete();
 
+  // Drops what this open holds in memory (and a change's lock, should one be
+  // held): after a failure part-way, the next call loads the file again.
+  void Forget();
+
   // Every live record, in key-0 order (insertion order without keys).
   int ReadAll(std::vector<std::vector<uint8_t>>* records);
   // Re-reads every live record and checks it against the index.
@@ -138,7 +142,7 @@ class Table {
   bool AdoptCommits(const uint8_t* bytes, Commit* newest, int* slot);
   int LoadTail(uint64_t from, uint64_t to);
   int BuildKey(size_t k);
-  void SortByKey(size_t k, const std::vector<uint32_t>& slots, std::vector<OrderedIndex::Entry>* out) const;
+  void SortByKey(size_t k, std::vector<OrderedIndex::Entry>* entries) const;
   int BuildAllKeys();
   int ApplyInsert(uint64_t offset, uint32_t length, uint32_t* slotOut);
   int ApplyDelete(uint64_t target, uint64_t before);

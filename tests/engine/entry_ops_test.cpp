@@ -340,12 +340,18 @@ TEST_F(EntryOps, OpenStatuses) {
   std::string tiny = dir.path() + "/TINY.DAT";
   WriteFileBytes(tiny, "abc");
   mkdir((dir.path() + "/SUB").c_str(), 0755);
+  std::string pipe = dir.path() + "/PIPE.DAT";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
   struct Case { const char* name; std::string path; int8_t mode; int status; };
   const Case cases[] = {
       {"missing", dir.path() + "/NONE.DAT", 0, 12},
       {"missing folder", dir.path() + "/NODIR/X.DAT", 0, 12},
       {"empty name", "", 0, 11},
       {"a directory", dir.path() + "/SUB", 0, 11},
+      {"a directory, read-only", dir.path() + "/SUB", -2, 11},
+      {"a named pipe (never waits)", pipe, 0, 11},
+      {"a device without end", "/dev/zero", 0, 11},
+      {"an empty device", "/dev/null", 0, 11},
       {"foreign file", junk, 0, 30},
       {"tiny foreign file", tiny, 0, 30},
       {"unknown mode", path, 5, 88},
