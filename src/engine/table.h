@@ -42,7 +42,7 @@ class ByteBuffer {
     data_.reset();
     size_ = capacity_ = 0;
   }
-  // Adds n bytes of unspecified value at the end; may throw std::bad_alloc.
+  // Adds n bytes, left uninitialized, at the end; may throw std::bad_alloc.
   uint8_t* Grow(size_t n) {
     if (size_ + n > capacity_) {
       size_t capacity = std::max(size_ + n, capacity_ + capacity_ / 2);
