@@ -59,12 +59,7 @@ class OrderedIndex {
   // End() when none.
   template <class Cmp>
   Pos LowerBound(Cmp cmp) const {
-    size_t lo = 0, hi = chunks_.size();
-    while (lo < hi) {
-      size_t mid = lo + (hi - lo) / 2;
-      if (Cmp1(cmp, chunks_[mid].back()) < 0) lo = mid + 1;
-      else hi = mid;
-    }
+    size_t lo = FirstChunk(0, chunks_.size(), cmp);
     if (lo == chunks_.size()) return End();
     return Pos{lo, Inner(chunks_[lo], cmp)};
   }
@@ -85,11 +80,7 @@ class OrderedIndex {
     size_t lo = static_cast<size_t>(std::lower_bound(lastHeads_.begin(), lastHeads_.end(), head) - lastHeads_.begin());
     size_t hi = static_cast<size_t>(std::upper_bound(lastHeads_.begin() + static_cast<long>(lo), lastHeads_.end(), head) -
                                     lastHeads_.begin());
-    while (lo < hi) {
-      size_t mid = lo + (hi - lo) / 2;
-      if (Cmp1(cmp, chunks_[mid].back()) < 0) lo = mid + 1;
-      else hi = mid;
-    }
+    lo = FirstChunk(lo, hi, cmp);
     if (lo == chunks_.size()) return End();
     // The chunk is most likely not in the cache: ask for all of it at once,
     // rather than miss once per step of the search.
@@ -185,6 +176,17 @@ class OrderedIndex {
   template <class Cmp>
   static int Cmp1(Cmp& cmp, const Entry& e) {
     return cmp(e.value, e.head);
+  }
+  // The first chunk in [lo, hi) whose last entry is not before the value
+  // sought; hi when none is.
+  template <class Cmp>
+  size_t FirstChunk(size_t lo, size_t hi, Cmp& cmp) const {
+    while (lo < hi) {
+      size_t mid = lo + (hi - lo) / 2;
+      if (Cmp1(cmp, chunks_[mid].back()) < 0) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
   }
   template <class Cmp>
   static size_t Inner(const std::vector<Entry>& c, Cmp& cmp) {

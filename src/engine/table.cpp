@@ -458,12 +458,17 @@ int Table::BuildKey(size_t k) {
   return kOk;
 }
 
-int Table::BuildAllKeys() {
-  for (size_t k = 0; k < keyIndex_.size(); ++k) {
-    int st = BuildKey(k);
-    if (st != kOk) return st;
-  }
-  return kOk;
+// Brings the loaded log up to the newest commit and indexes key k, or every
+// key: what a Get, or a change, needs first.
+int Table::Load(size_t k) {
+  int st = Refresh(true);
+  return st == kOk ? BuildKey(k) : st;
+}
+
+int Table::LoadAll() {
+  int st = Refresh(true);
+  for (size_t k = 0; st == kOk && k < keyIndex_.size(); ++k) st = BuildKey(k);
+  return st;
 }
 
 // Sorts index entries by key k's normalized values, equal values by slot
@@ -588,8 +593,7 @@ void Table::Position(size_t k, OrderedIndex::Pos p, Found* out) {
 }
 
 int Table::GetFirst(size_t k, Found* out) {
-  int st = Refresh(true);
-  if (st == kOk) st = BuildKey(k);
+  int st = Load(k);
   if (st != kOk) return st;
   if (keyIndex_[k].order.empty()) return kEndOfFile;
   Position(k, keyIndex_[k].order.Begin(), out);
@@ -597,8 +601,7 @@ int Table::GetFirst(size_t k, Found* out) {
 }
 
 int Table::GetEqual(size_t k, const uint8_t* keyValue, Found* out) {
-  int st = Refresh(true);
-  if (st == kOk) st = BuildKey(k);
+  int st = Load(k);
   if (st != kOk) return st;
   const uint8_t* norm = Normalize(k, keyValue);
   OrderedIndex::Pos p = Find(k, norm, 0);
@@ -609,8 +612,7 @@ int Table::GetEqual(size_t k, const uint8_t* keyValue, Found* out) {
 }
 
 int Table::GetGreaterOrEqual(size_t k, const uint8_t* keyValue, Found* out) {
-  int st = Refresh(true);
-  if (st == kOk) st = BuildKey(k);
+  int st = Load(k);
   if (st != kOk) return st;
   OrderedIndex::Pos p = Find(k, Normalize(k, keyValue), 0);
   if (keyIndex_[k].order.IsEnd(p)) return kEndOfFile;
@@ -644,8 +646,7 @@ int Table::Insert(const uint8_t* record, uint32_t length, int positionKey, std::
   if (length < meta_.recordLength || length > meta_.maxRecordLength) return kDataLength;
   int st = LockForChange();
   if (st != kOk) return st;
-  st = Refresh(true);
-  if (st == kOk) st = BuildAllKeys();
+  st = LoadAll();
   Commit next = commit_;
   std::vector<uint8_t> norm;
   for (size_t k = 0; st == kOk && k < meta_.keys.size(); ++k) {
@@ -700,8 +701,7 @@ int Table::InsertMany(const std::vector<std::vector<uint8_t>>& records, size_t* 
   if (records.empty()) return kOk;
   int st = LockForChange();
   if (st != kOk) return st;
-  st = Refresh(true);
-  if (st == kOk) st = BuildAllKeys();
+  st = LoadAll();
   Commit next = commit_;
   // Values new to each key within this batch (normalized values order as
   // the keys do).
@@ -758,8 +758,7 @@ int Table::Delete() {
   if (state_ != CursorState::kOn) return kNoPosition;
   int st = LockForChange();
   if (st != kOk) return st;
-  st = Refresh(true);
-  if (st == kOk) st = BuildAllKeys();
+  st = LoadAll();
   // Another process may have deleted the record meanwhile.
   if (st == kOk && state_ != CursorState::kOn) st = kNoPosition;
   if (st == kOk) {
@@ -783,8 +782,7 @@ int Table::Delete() {
 }
 
 int Table::ReadAll(std::vector<std::vector<uint8_t>>* records) {
-  int st = Refresh(true);
-  if (st == kOk && !meta_.keys.empty()) st = BuildKey(0);
+  int st = meta_.keys.empty() ? Refresh(true) : Load(0);
   if (st != kOk) return st;
   records->clear();
   auto add = [&](uint32_t s) { records->emplace_back(RecordOf(s), RecordOf(s) + slots_[s].length); };
@@ -803,8 +801,7 @@ int Table::Verify(std::string* problem) {
     if (problem) *problem = why;
     return st;
   };
-  int st = Refresh(true);
-  if (st == kOk) st = BuildAllKeys();
+  int st = LoadAll();
   if (st != kOk) return fail(st, "the log does not replay to the committed counts");
   long long size = CurrentFileSystem()->Size(fd_);
   if (size < 0 || static_cast<uint64_t>(size) < commit_.logEnd) return fail(kIoError, "file shorter than its log");

@@ -143,7 +143,8 @@ class Table {
   int LoadTail(uint64_t from, uint64_t to);
   int BuildKey(size_t k);
   void SortByKey(size_t k, std::vector<OrderedIndex::Entry>* entries) const;
-  int BuildAllKeys();
+  int Load(size_t k);
+  int LoadAll();
   int ApplyInsert(uint64_t offset, uint32_t length, uint32_t* slotOut);
   int ApplyDelete(uint64_t target, uint64_t before);
   void RemoveSlot(uint32_t slot);
